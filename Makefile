@@ -1,0 +1,56 @@
+# make build: set up .venv and build the extension modules into it.
+# make test:  build, then run the whole test suite.
+# make test-sanitized: the suite again, with the modules built under ASan+UBSan.
+# make bench: the benchmark against NumPy.
+
+PYTHON ?= python3
+VENV   := .venv
+VPY    := $(VENV)/bin/python
+STAMP  := $(VENV)/.requirements-stamp
+SOURCES := $(shell find frame common ops utils include -type f 2>/dev/null) CMakeLists.txt pyproject.toml \
+           $(shell find python -name '*.py' 2>/dev/null)
+ASAN_SITE := build/sanitized-site
+
+.PHONY: build test test-sanitized bench clean system-packages
+
+build: $(VENV)/.built-stamp
+
+system-packages:
+	@missing=""; \
+	command -v g++ >/dev/null 2>&1 || missing="$$missing g++"; \
+	command -v cc >/dev/null 2>&1 || missing="$$missing gcc"; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	fi
+
+$(STAMP): requirements-dev.txt | system-packages
+	test -x $(VPY) || $(PYTHON) -m venv $(VENV)
+	$(VPY) -m pip install -q --upgrade pip
+	$(VPY) -m pip install -q -r requirements-dev.txt
+	touch $@
+
+$(VENV)/.built-stamp: $(STAMP) $(SOURCES)
+	$(VPY) -m pip install -q --no-build-isolation --no-deps .
+	touch $@
+
+test: build
+	$(VPY) -m pytest -q tests
+
+$(ASAN_SITE)/.built-stamp: $(STAMP) $(SOURCES)
+	rm -rf $(ASAN_SITE)
+	$(VPY) -m pip install -q --no-build-isolation --no-deps --target $(ASAN_SITE) \
+	  -Cbuild-dir=build/sanitized -Ccmake.define.ZALMOR_SANITIZE=ON -Ccmake.build-type=Debug .
+	touch $@
+
+test-sanitized: $(ASAN_SITE)/.built-stamp
+	LD_PRELOAD="$$(cc -print-file-name=libasan.so)" \
+	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	ZALMOR_SANITIZED=1 PYTHONPATH=$(ASAN_SITE) $(VPY) -m pytest -q tests
+
+bench: build
+	$(VPY) bench/run.py
+
+clean:
+	rm -rf build $(VENV)

@@ -1,0 +1,60 @@
+// The module frame: one description per extension module drives the start-up
+// that every module of the package shares (create and exec slots, guards,
+// function table export, sibling binding, NumPy type checks).
+#pragma once
+
+#include <Python.h>
+
+#include <span>
+
+namespace zalmor::frame {
+
+// One row of the module's own native function table.
+struct ExportRow {
+    const char* name;
+    void* address;
+    const char* signature;
+};
+
+// One native function bound from a sibling module at import.
+struct ImportRow {
+    const char* name;
+    void** slot;
+    const char* signature;
+};
+
+struct SiblingImport {
+    const char* module;  // fully qualified module name
+    std::span<const ImportRow> rows;
+};
+
+struct ModuleDescription {
+    const char* name;       // last name component, e.g. "brenthosca"
+    const char* qualified;  // e.g. "zalmor.ops.brenthosca"
+    const char* init_name;  // traceback entry of a failed exec, e.g. "init zalmor.ops.brenthosca"
+    int* is_main;           // the module's exported is-main flag
+    PyMethodDef* methods;   // null-terminated, or null for none
+    std::span<const char* const> builtins;
+    std::span<const ExportRow> exports;
+    bool numpy_types;  // import NumPy's types with size checks
+    std::span<const SiblingImport> siblings;
+    // Module-level statements run after the bindings (e.g. binding `np`); may be null.
+    int (*body)(PyObject* module);
+};
+
+// Prepares the module definition for multi-phase initialisation; the module's
+// PyInit_* function returns this.
+PyObject* module_init(const ModuleDescription& description);
+
+// The module dictionary once the exec step has stored the module, else null.
+// Borrowed.
+PyObject* module_dict() noexcept;
+
+// The description the module was started with.
+const ModuleDescription& module_description() noexcept;
+
+// Borrowed reference to a builtin that the module looked up at start-up, by its
+// index in the description's list.
+PyObject* builtin(std::size_t index) noexcept;
+
+}  // namespace zalmor::frame

@@ -1,0 +1,59 @@
+// zalmor.ops.brenthosca: vector kernels published through the native table.
+#include <Python.h>
+
+#include "frame/module.h"
+#include "ops/brenthosca/reductions.h"
+#include "ops/brenthosca/siblings.h"
+
+PyMODINIT_FUNC PyInit_brenthosca(void);
+extern "C" __attribute__((visibility("default"))) int __pyx_module_is_main_zalmor__ops__brenthosca = 0;
+
+namespace zalmor::brenthosca {
+
+zalmor_isclose_t isclose = nullptr;
+zalmor_cisclose_t cisclose = nullptr;
+
+namespace {
+
+template <class F>
+void* address(F* f) {
+    return reinterpret_cast<void*>(f);
+}
+
+const char* const kBuiltins[] = {"range",     "ValueError", "MemoryError", "enumerate",
+                                 "TypeError", "Ellipsis",   "id",          "IndexError"};
+
+// In table order; rows appear as their kernels exist.
+const frame::ExportRow kExports[] = {
+    {"__pyx_fuse_0prod", address(&prod_row<std::int32_t>), ZALMOR_SIG___pyx_fuse_0prod},
+    {"__pyx_fuse_1prod", address(&prod_row<std::uint32_t>), ZALMOR_SIG___pyx_fuse_1prod},
+    {"__pyx_fuse_2prod", address(&prod_row<std::int64_t>), ZALMOR_SIG___pyx_fuse_2prod},
+    {"__pyx_fuse_3prod", address(&prod_row<std::uint64_t>), ZALMOR_SIG___pyx_fuse_3prod},
+    {"__pyx_fuse_4prod", address(&prod_row<float>), ZALMOR_SIG___pyx_fuse_4prod},
+    {"__pyx_fuse_5prod", address(&prod_row<double>), ZALMOR_SIG___pyx_fuse_5prod},
+    {"__pyx_fuse_6prod", address(&prod_row_complex), ZALMOR_SIG___pyx_fuse_6prod},
+};
+
+const frame::ImportRow kHemvarinto[] = {
+    {"isclose", reinterpret_cast<void**>(&isclose), ZALMOR_SIG_isclose},
+    {"cisclose", reinterpret_cast<void**>(&cisclose), ZALMOR_SIG_cisclose},
+};
+const frame::SiblingImport kSiblings[] = {{ZALMOR_MODULE_hemvarinto, kHemvarinto}};
+
+const frame::ModuleDescription kModule = {
+    .name = "brenthosca",
+    .qualified = "zalmor.ops.brenthosca",
+    .init_name = "init zalmor.ops.brenthosca",
+    .is_main = &__pyx_module_is_main_zalmor__ops__brenthosca,
+    .methods = nullptr,
+    .builtins = kBuiltins,
+    .exports = kExports,
+    .numpy_types = false,
+    .siblings = kSiblings,
+    .body = nullptr,
+};
+
+}  // namespace
+}  // namespace zalmor::brenthosca
+
+PyMODINIT_FUNC PyInit_brenthosca(void) { return zalmor::frame::module_init(zalmor::brenthosca::kModule); }

@@ -1,0 +1,36 @@
+// zalmor.ops.quillemora: matrix inverse and linear solve over NumPy and SciPy.
+#include <Python.h>
+
+#include "frame/module.h"
+#include "frame/package_import.h"
+
+PyMODINIT_FUNC PyInit_quillemora(void);
+extern "C" __attribute__((visibility("default"))) int __pyx_module_is_main_zalmor__ops__quillemora = 0;
+
+namespace zalmor::quillemora {
+namespace {
+
+const char* const kBuiltins[] = {"NotImplementedError", "ImportError"};
+
+int body(PyObject* module) {
+    if (frame::import_as_global(module, "numpy", "np") < 0) return -1;
+    return frame::import_as_global(module, "scipy", "sp");
+}
+
+const frame::ModuleDescription kModule = {
+    .name = "quillemora",
+    .qualified = "zalmor.ops.quillemora",
+    .init_name = "init zalmor.ops.quillemora",
+    .is_main = &__pyx_module_is_main_zalmor__ops__quillemora,
+    .methods = nullptr,
+    .builtins = kBuiltins,
+    .exports = {},
+    .numpy_types = true,
+    .siblings = {},
+    .body = &body,
+};
+
+}  // namespace
+}  // namespace zalmor::quillemora
+
+PyMODINIT_FUNC PyInit_quillemora(void) { return zalmor::frame::module_init(zalmor::quillemora::kModule); }

@@ -1,0 +1,1 @@
+"""Vector kernels and matrix inversion."""
