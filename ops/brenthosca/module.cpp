@@ -6,7 +6,10 @@
 #include "ops/brenthosca/siblings.h"
 
 PyMODINIT_FUNC PyInit_brenthosca(void);
-extern "C" __attribute__((visibility("default"))) int __pyx_module_is_main_zalmor__ops__brenthosca = 0;
+extern "C" {
+// Set non-zero by an embedding host before import to run the module as __main__.
+__attribute__((visibility("default"))) int __pyx_module_is_main_zalmor__ops__brenthosca = 0;
+}
 
 namespace zalmor::brenthosca {
 

@@ -5,7 +5,10 @@
 #include "frame/package_import.h"
 
 PyMODINIT_FUNC PyInit_quillemora(void);
-extern "C" __attribute__((visibility("default"))) int __pyx_module_is_main_zalmor__ops__quillemora = 0;
+extern "C" {
+// Set non-zero by an embedding host before import to run the module as __main__.
+__attribute__((visibility("default"))) int __pyx_module_is_main_zalmor__ops__quillemora = 0;
+}
 
 namespace zalmor::quillemora {
 namespace {

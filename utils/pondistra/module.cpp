@@ -7,7 +7,10 @@
 #include "utils/pondistra/bound_prod.h"
 
 PyMODINIT_FUNC PyInit_pondistra(void);
-extern "C" __attribute__((visibility("default"))) int __pyx_module_is_main_zalmor__utils__pondistra = 0;
+extern "C" {
+// Set non-zero by an embedding host before import to run the module as __main__.
+__attribute__((visibility("default"))) int __pyx_module_is_main_zalmor__utils__pondistra = 0;
+}
 
 namespace zalmor::pondistra {
 
