@@ -22,7 +22,9 @@ PyModuleDef g_definition;
 PyModuleDef_Slot g_slots[3];
 PyObject* g_module = nullptr;  // owned once the exec step has stored it
 PyObject* g_dict = nullptr;    // borrowed from g_module
-std::array<Ref, kMaxBuiltins> g_builtins;
+// Plain pointers on purpose: these references live as long as the process and
+// must not be dropped by static destructors after the interpreter is gone.
+std::array<PyObject*, kMaxBuiltins> g_builtins{};
 std::int64_t g_interpreter_id = -1;
 
 using Where = std::source_location;
@@ -134,8 +136,9 @@ bool run_exec(PyObject* module, const ModuleDescription& d, Where& where) {
     for (std::size_t i = 0; i < d.builtins.size(); ++i) {
         Ref name = Ref::steal(PyUnicode_InternFromString(d.builtins[i]));
         if (!name) return failed(where);
-        g_builtins[i] = Ref::steal(PyObject_GetAttr(builtins, name.get()));
-        if (!g_builtins[i]) {
+        PyObject* value = PyObject_GetAttr(builtins, name.get());
+        Py_XSETREF(g_builtins[i], value);
+        if (value == nullptr) {
             if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
                 PyErr_Clear();
                 PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.get());
@@ -215,7 +218,7 @@ PyObject* module_dict() noexcept { return g_dict; }
 const ModuleDescription& module_description() noexcept { return *g_description; }
 
 PyObject* builtin(std::size_t index) noexcept {
-    return index < kMaxBuiltins ? g_builtins[index].get() : nullptr;
+    return index < kMaxBuiltins ? g_builtins[index] : nullptr;
 }
 
 }  // namespace zalmor::frame

@@ -1,0 +1,37 @@
+"""Builds tests/consumer/consumer.c, a native caller of the modules' rows, as C
+and as C++ against include/zalmor/capi.h."""
+
+import importlib.util
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import sysconfig
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+SOURCE = ROOT / "tests" / "consumer" / "consumer.c"
+FLAGS = ["-shared", "-fPIC", "-O1", "-Wall", "-Wextra", "-Werror", "-pedantic"]
+LANGUAGES = {
+    "c": ("cc", ["-x", "c", "-std=c99"]),
+    "cpp": ("c++", ["-x", "c++", "-std=c++17"]),
+}
+
+
+def build(language, out_dir):
+    """Compiles the consumer as `language` ("c" or "cpp") and imports it."""
+    compiler, extra = LANGUAGES[language]
+    if shutil.which(compiler) is None:
+        raise RuntimeError(f"{compiler} is not installed")
+    name = f"_zalmor_consumer_{language}"
+    target = pathlib.Path(out_dir) / (name + sysconfig.get_config_var("EXT_SUFFIX"))
+    command = [compiler, *extra, *FLAGS, f"-DCONSUMER_NAME={name}",
+               "-I", str(ROOT / "include"), "-I", sysconfig.get_paths()["include"],
+               str(SOURCE), "-o", str(target)]
+    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+    subprocess.run(command, check=True, capture_output=True, text=True, env=env)
+    spec = importlib.util.spec_from_file_location(name, target)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    sys.modules[name] = module
+    return module

@@ -1,0 +1,55 @@
+"""The public header, used the way the package's other native modules use it."""
+
+import numpy as np
+import pytest
+
+import zalmor
+import zalmor.ops.brenthosca as brenthosca
+
+from consumer_build import build, ROOT
+
+
+@pytest.fixture(scope="module", params=["c", "cpp"])
+def consumer(request, tmp_path_factory):
+    return build(request.param, tmp_path_factory.mktemp(f"consumer-{request.param}"))
+
+
+def test_header_is_shipped_with_the_package():
+    installed = (ROOT / "include" / "zalmor" / "capi.h").read_text()
+    with open(f"{zalmor.get_include()}/zalmor/capi.h") as f:
+        assert f.read() == installed
+
+
+def test_binding_checks_name_and_signature(consumer):
+    import ctypes
+
+    capsule = brenthosca.__pyx_capi__["__pyx_fuse_1prod"]
+    get = ctypes.pythonapi.PyCapsule_GetPointer
+    get.restype, get.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_char_p]
+    expected = get(capsule, b"unsigned int (__Pyx_memviewslice)")
+    assert consumer.bind("zalmor.ops.brenthosca", "__pyx_fuse_1prod",
+                         "unsigned int (__Pyx_memviewslice)") == expected
+
+    with pytest.raises(TypeError) as err:
+        consumer.bind("zalmor.ops.brenthosca", "__pyx_fuse_1prod", "int (__Pyx_memviewslice)")
+    assert str(err.value) == (
+        "C function zalmor.ops.brenthosca.__pyx_fuse_1prod has wrong signature "
+        "(expected int (__Pyx_memviewslice), got unsigned int (__Pyx_memviewslice))")
+    with pytest.raises(ImportError) as err:
+        consumer.bind("zalmor.ops.brenthosca", "prod", "int (__Pyx_memviewslice)")
+    assert str(err.value) == "zalmor.ops.brenthosca does not export expected C function prod"
+    with pytest.raises(ModuleNotFoundError):
+        consumer.bind("zalmor.ops.no_such_module", "prod", "int (__Pyx_memviewslice)")
+
+
+def test_rows_called_through_the_header(consumer):
+    values = np.array([3, 5, 7, 65536, 65536, 9], dtype=np.uint32)
+    assert consumer.prod_u32(values[:3]) == 105
+    assert consumer.prod_u32(values[::2]) == (3 * 7 * 65536) % 2**32
+    assert consumer.prod_u32(values[3:5]) == 0  # 2**32 wraps to 0
+    assert consumer.prod_u32(values[:0]) == 1
+    z = np.array([1j, 1j, 2 + 0j], dtype=np.complex128)
+    assert consumer.prod_c128(z) == -2 + 0j
+    assert consumer.prod_c128(z[::-1]) == -2 + 0j
+    assert consumer.isclose(1.0, 1.0 + 1e-9, 0, 0.0, 0.0)
+    assert not consumer.isclose(1.0, 1.1, 2, 0.0, 0.05)
