@@ -43,11 +43,14 @@ $(ASAN_SITE)/.built-stamp: $(STAMP) $(SOURCES)
 	  -Cbuild-dir=build/sanitized -Ccmake.define.ZALMOR_SANITIZE=ON -Ccmake.build-type=Debug .
 	touch $@
 
-test-sanitized: $(ASAN_SITE)/.built-stamp
-	LD_PRELOAD="$$(cc -print-file-name=libasan.so)" \
+SANITIZED_ENV = LD_PRELOAD="$$(cc -print-file-name=libasan.so)" \
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	ZALMOR_SANITIZED=1 PYTHONPATH=$(ASAN_SITE) $(VPY) -m pytest -q tests
+	ZALMOR_SANITIZED=1 PYTHONPATH=$(ASAN_SITE)
+
+test-sanitized: $(ASAN_SITE)/.built-stamp
+	$(SANITIZED_ENV) $(VPY) -c "import zalmor.ops.brenthosca as m; assert '$(ASAN_SITE)' in m.__file__, m.__file__"
+	$(SANITIZED_ENV) $(VPY) -m pytest -q tests
 
 bench: build
 	$(VPY) bench/run.py

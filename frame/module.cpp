@@ -9,6 +9,7 @@
 #include "numpy_types.h"
 #include "ref.h"
 #include "version_check.h"
+#include "view_record.h"
 #include "zalmor/capi.h"
 
 namespace zalmor::frame {
@@ -158,6 +159,7 @@ bool run_exec(PyObject* module, const ModuleDescription& d, Where& where) {
         if (export_row(module, row) < 0) return failed(where);
     }
 
+    if (d.views && prepare_view_machinery(d.qualified) < 0) return failed(where);
     if (d.numpy_types && import_numpy_types() < 0) return failed(where);
     for (const SiblingImport& sibling : d.siblings) {
         if (bind_sibling(sibling) < 0) return failed(where);
@@ -166,6 +168,7 @@ bool run_exec(PyObject* module, const ModuleDescription& d, Where& where) {
 
     Ref test = Ref::steal(PyDict_New());
     if (!test || PyObject_SetAttrString(module, "__test__", test.get()) < 0) return failed(where);
+    if (d.views && setup_view_machinery(module) < 0) return failed(where);
     return true;
 }
 

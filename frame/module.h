@@ -36,6 +36,7 @@ struct ModuleDescription {
     PyMethodDef* methods;   // null-terminated, or null for none
     std::span<const char* const> builtins;
     std::span<const ExportRow> exports;
+    bool views;        // the module hands out typed views (array and view types)
     bool numpy_types;  // import NumPy's types with size checks
     std::span<const SiblingImport> siblings;
     // Module-level statements run after the bindings (e.g. binding `np`); may be null.

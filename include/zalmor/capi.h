@@ -40,8 +40,15 @@ extern "C" {
 
 /* ---- records ---------------------------------------------------------- */
 
-/* The owner of a view's memory (opaque here). */
-struct __pyx_memoryview_obj;
+/* The owner of a view's memory. Only its head is part of the interface: the
+ * acquisition count, the number of view records that hold it, which changes
+ * only by atomic add and subtract. The records together hold one reference to
+ * the object while the count is above zero. The modules' objects carry more
+ * fields after these. */
+struct __pyx_memoryview_obj {
+    PyObject_HEAD
+    int acquisition_count;
+};
 
 /* A typed strided view. Vectors use entry 0 of shape/strides only; element i
  * lies at data + i * strides[0]. strides are in bytes and may be negative. */
@@ -231,6 +238,40 @@ typedef int (*zalmor_isclose_t)(double a, double b,
 typedef int (*zalmor_cisclose_t)(zalmor_complex a, zalmor_complex b,
                                  struct __pyx_opt_args_6zalmor_3ops_10hemvarinto_cisclose *opt);
 
+/* ---- releasing returned views ----------------------------------------- */
+
+/* Drops the acquisition that `view` holds and empties the record. When it was
+ * the last one, the view object (and with it the result memory) is freed; the
+ * interpreter lock is taken for that, so this may be called with or without
+ * it, on any thread. A null or None view drops nothing. Releasing an emptied
+ * record again does nothing. */
+static inline void zalmor_view_release(__Pyx_memviewslice *view) {
+    struct __pyx_memoryview_obj *owner = view->memview;
+    view->memview = NULL;
+    view->data = NULL;
+    if (owner == NULL || (PyObject *)owner == Py_None) return;
+    {
+        int before = __atomic_fetch_sub(&owner->acquisition_count, 1, __ATOMIC_ACQ_REL);
+        if (before == 1) {
+            PyGILState_STATE gil = PyGILState_Ensure();
+            Py_DECREF((PyObject *)owner);
+            PyGILState_Release(gil);
+        } else if (before < 1) {
+            /* More releases than acquisitions: leave the count where it was. */
+            __atomic_fetch_add(&owner->acquisition_count, 1, __ATOMIC_ACQ_REL);
+        }
+    }
+}
+
+/* Adds one acquisition to the view `view` holds, for a copy of the record
+ * that will be released on its own. The record must already hold one, so the
+ * interpreter lock is not needed. */
+static inline void zalmor_view_acquire(const __Pyx_memviewslice *view) {
+    struct __pyx_memoryview_obj *owner = view->memview;
+    if (owner == NULL || (PyObject *)owner == Py_None) return;
+    __atomic_fetch_add(&owner->acquisition_count, 1, __ATOMIC_ACQ_REL);
+}
+
 /* ---- binding ---------------------------------------------------------- */
 
 /* Binds the row `name` of `module` (imported under `module_name`) into *slot,
@@ -290,6 +331,52 @@ static inline int zalmor_capi_import(const char *module_name, const char *name,
 
 #ifdef __cplusplus
 } /* extern "C" */
+
+namespace zalmor {
+
+/* Owns one acquisition of a view returned by a row and releases it when it
+ * goes out of scope:
+ *
+ *     zalmor::View roots{sqrt(xs)};
+ *     if (!roots) return nullptr;          // failed: exception set
+ *     double first = roots.at<double>(0);
+ */
+class View {
+public:
+    View() noexcept : view_() {}
+    explicit View(const __Pyx_memviewslice &returned) noexcept : view_(returned) {}
+    View(const View &) = delete;
+    View &operator=(const View &) = delete;
+    View(View &&other) noexcept : view_(other.view_) { other.view_.memview = NULL; }
+    View &operator=(View &&other) noexcept {
+        if (this != &other) {
+            zalmor_view_release(&view_);
+            view_ = other.view_;
+            other.view_.memview = NULL;
+        }
+        return *this;
+    }
+    ~View() { zalmor_view_release(&view_); }
+
+    explicit operator bool() const noexcept { return view_.memview != NULL; }
+    const __Pyx_memviewslice &get() const noexcept { return view_; }
+    Py_ssize_t size() const noexcept { return view_.shape[0]; }
+    template <class T>
+    T &at(Py_ssize_t i) const noexcept {
+        return *reinterpret_cast<T *>(view_.data + i * view_.strides[0]);
+    }
+    /* Gives the acquisition up to the caller, who must release it. */
+    __Pyx_memviewslice release() noexcept {
+        __Pyx_memviewslice out = view_;
+        view_.memview = NULL;
+        return out;
+    }
+
+private:
+    __Pyx_memviewslice view_;
+};
+
+} /* namespace zalmor */
 #endif
 
 #endif /* ZALMOR_CAPI_H */

@@ -2,6 +2,7 @@
 #include <Python.h>
 
 #include "frame/module.h"
+#include "ops/brenthosca/map_rows.h"
 #include "ops/brenthosca/reductions.h"
 #include "ops/brenthosca/siblings.h"
 
@@ -28,6 +29,12 @@ const char* const kBuiltins[] = {"range",     "ValueError", "MemoryError", "enum
 
 // In table order; rows appear as their kernels exist.
 const frame::ExportRow kExports[] = {
+    {"sign", address(&sign), ZALMOR_SIG_sign},
+    {"csign", address(&csign), ZALMOR_SIG_csign},
+    {"fabs", address(&fabs), ZALMOR_SIG_fabs},
+    {"cabs", address(&cabs), ZALMOR_SIG_cabs},
+    {"sqrt", address(&sqrt), ZALMOR_SIG_sqrt},
+    {"csqrt", address(&csqrt), ZALMOR_SIG_csqrt},
     {"__pyx_fuse_0prod", address(&prod_row<std::int32_t>), ZALMOR_SIG___pyx_fuse_0prod},
     {"__pyx_fuse_1prod", address(&prod_row<std::uint32_t>), ZALMOR_SIG___pyx_fuse_1prod},
     {"__pyx_fuse_2prod", address(&prod_row<std::int64_t>), ZALMOR_SIG___pyx_fuse_2prod},
@@ -51,6 +58,7 @@ const frame::ModuleDescription kModule = {
     .methods = nullptr,
     .builtins = kBuiltins,
     .exports = kExports,
+    .views = true,
     .numpy_types = false,
     .siblings = kSiblings,
     .body = nullptr,

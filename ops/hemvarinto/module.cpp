@@ -60,6 +60,7 @@ const frame::ModuleDescription kModule = {
     .methods = nullptr,
     .builtins = {},
     .exports = kExports,
+    .views = false,
     .numpy_types = false,
     .siblings = {},
     .body = nullptr,

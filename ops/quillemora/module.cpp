@@ -28,6 +28,7 @@ const frame::ModuleDescription kModule = {
     .methods = nullptr,
     .builtins = kBuiltins,
     .exports = {},
+    .views = false,
     .numpy_types = true,
     .siblings = {},
     .body = &body,

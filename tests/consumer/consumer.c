@@ -85,7 +85,105 @@ static PyObject *consumer_isclose(PyObject *self, PyObject *args) {
     return PyBool_FromLong(isclose(a, b, &opt));
 }
 
+/* Returned views travel to Python inside capsules that release them when they
+ * die (or earlier, through release()). */
+static const char *const VIEW_CAPSULE = "zalmor.test.view";
+
+static void view_capsule_free(PyObject *capsule) {
+    __Pyx_memviewslice *view = (__Pyx_memviewslice *)PyCapsule_GetPointer(capsule, VIEW_CAPSULE);
+    if (view == NULL) return;
+    zalmor_view_release(view);
+    PyMem_Free(view);
+}
+
+static __Pyx_memviewslice *view_of_capsule(PyObject *capsule) {
+    return (__Pyx_memviewslice *)PyCapsule_GetPointer(capsule, VIEW_CAPSULE);
+}
+
+/* call_map(row, buffer): calls brenthosca's element-wise map `row` on a
+ * one-dimensional buffer and returns the result view in a capsule. */
+static PyObject *consumer_call_map(PyObject *self, PyObject *args) {
+    const char *row;
+    PyObject *obj, *capsule;
+    zalmor_map_t map;
+    Py_buffer buffer;
+    __Pyx_memviewslice view, *result;
+    (void)self;
+    if (!PyArg_ParseTuple(args, "sO", &row, &obj)) return NULL;
+    if (zalmor_capi_import(ZALMOR_MODULE_brenthosca, row, ZALMOR_SIG_MAP, (void **)&map) < 0) return NULL;
+    if (view_of(obj, &buffer, &view) < 0) return NULL;
+    result = (__Pyx_memviewslice *)PyMem_Malloc(sizeof *result);
+    if (result == NULL) {
+        PyBuffer_Release(&buffer);
+        return PyErr_NoMemory();
+    }
+    *result = map(view);
+    PyBuffer_Release(&buffer);
+    if (result->memview == NULL) {
+        PyMem_Free(result);
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "null view without an exception");
+        return NULL;
+    }
+    capsule = PyCapsule_New(result, VIEW_CAPSULE, view_capsule_free);
+    if (capsule == NULL) {
+        zalmor_view_release(result);
+        PyMem_Free(result);
+    }
+    return capsule;
+}
+
+/* view_info(capsule): (length, stride, suboffset 0, acquisition count) of a held view. */
+static PyObject *consumer_view_info(PyObject *self, PyObject *capsule) {
+    __Pyx_memviewslice *view = view_of_capsule(capsule);
+    (void)self;
+    if (view == NULL) return NULL;
+    return Py_BuildValue("nnni", view->shape[0], view->strides[0], view->suboffsets[0],
+                         view->memview ? view->memview->acquisition_count : 0);
+}
+
+/* view_bytes(capsule): a copy of the held view's elements. */
+static PyObject *consumer_view_bytes(PyObject *self, PyObject *capsule) {
+    __Pyx_memviewslice *view = view_of_capsule(capsule);
+    (void)self;
+    if (view == NULL) return NULL;
+    if (view->memview == NULL) Py_RETURN_NONE;
+    return PyBytes_FromStringAndSize(view->data, view->shape[0] * view->strides[0]);
+}
+
+/* view_owner(capsule): the object that owns the held view's memory. */
+static PyObject *consumer_view_owner(PyObject *self, PyObject *capsule) {
+    __Pyx_memviewslice *view = view_of_capsule(capsule);
+    (void)self;
+    if (view == NULL) return NULL;
+    if (view->memview == NULL) Py_RETURN_NONE;
+    Py_INCREF((PyObject *)view->memview);
+    return (PyObject *)view->memview;
+}
+
+/* copy_and_release(capsule): takes one more acquisition for a copy of the
+ * record, then releases the copy and the original; returns the counts seen. */
+static PyObject *consumer_copy_and_release(PyObject *self, PyObject *capsule) {
+    __Pyx_memviewslice *view = view_of_capsule(capsule), copy;
+    int after_acquire, after_first;
+    (void)self;
+    if (view == NULL) return NULL;
+    copy = *view;
+    zalmor_view_acquire(&copy);
+    after_acquire = copy.memview->acquisition_count;
+    zalmor_view_release(&copy);
+    after_first = view->memview->acquisition_count;
+    zalmor_view_release(&copy); /* an emptied record: nothing happens */
+    zalmor_view_release(view);
+    zalmor_view_release(view);
+    return Py_BuildValue("ii", after_acquire, after_first);
+}
+
 static PyMethodDef consumer_methods[] = {
+    {"call_map", consumer_call_map, METH_VARARGS, NULL},
+    {"view_info", consumer_view_info, METH_O, NULL},
+    {"view_bytes", consumer_view_bytes, METH_O, NULL},
+    {"view_owner", consumer_view_owner, METH_O, NULL},
+    {"copy_and_release", consumer_copy_and_release, METH_O, NULL},
     {"bind", consumer_bind, METH_VARARGS, NULL},
     {"prod_u32", consumer_prod_u32, METH_O, NULL},
     {"prod_c128", consumer_prod_c128, METH_O, NULL},

@@ -49,6 +49,7 @@ const frame::ModuleDescription kModule = {
     .methods = nullptr,
     .builtins = kBuiltins,
     .exports = {},
+    .views = true,
     .numpy_types = true,
     .siblings = kSiblings,
     .body = &body,

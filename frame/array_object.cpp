@@ -1,0 +1,193 @@
+#include "array_object.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "ref.h"
+#include "type_name.h"
+#include "view_layout.h"
+
+namespace zalmor::frame {
+
+PyTypeObject* array_type = nullptr;
+
+namespace {
+
+// Fills a new, zeroed array object; `mode_fortran` picks column-major strides.
+int init_array(ArrayObject* self, std::span<const Py_ssize_t> extents, Py_ssize_t itemsize,
+               PyObject* format, bool fortran, bool allocate) {
+    if (extents.empty()) {
+        PyErr_SetString(PyExc_ValueError, "Empty shape tuple for array");
+        return -1;
+    }
+    if (itemsize <= 0) {
+        PyErr_SetString(PyExc_ValueError, "itemsize <= 0 for array");
+        return -1;
+    }
+    if (extents.size() > static_cast<std::size_t>(kMaxDims)) {
+        PyErr_Format(PyExc_ValueError, "Too many dimensions: %zd", static_cast<Py_ssize_t>(extents.size()));
+        return -1;
+    }
+    self->ndim = static_cast<int>(extents.size());
+    self->itemsize = itemsize;
+    self->format = Py_NewRef(format);
+    self->mode = PyUnicode_FromString(fortran ? "fortran" : "c");
+    if (self->mode == nullptr) return -1;
+
+    self->shape = static_cast<Py_ssize_t*>(PyObject_Malloc(sizeof(Py_ssize_t) * 2 * extents.size()));
+    if (self->shape == nullptr) {
+        PyErr_SetString(PyExc_MemoryError, "unable to allocate shape and strides.");
+        return -1;
+    }
+    self->strides = self->shape + extents.size();
+    for (std::size_t d = 0; d < extents.size(); ++d) {
+        if (extents[d] <= 0) {
+            PyErr_Format(PyExc_ValueError, "Invalid shape in axis %d: %zd.", static_cast<int>(d), extents[d]);
+            return -1;
+        }
+        self->shape[d] = extents[d];
+    }
+    // Byte count, refused before any allocation when it cannot be represented.
+    Py_ssize_t bytes = itemsize;
+    for (std::size_t d = 0; d < extents.size(); ++d) {
+        if (__builtin_mul_overflow(bytes, extents[d], &bytes)) {
+            PyErr_SetString(PyExc_MemoryError, "unable to allocate array data.");
+            return -1;
+        }
+    }
+    Layout layout;
+    layout.ndim = self->ndim;
+    for (int d = 0; d < self->ndim; ++d) layout.shape[d] = self->shape[d];
+    contiguous_strides(layout, static_cast<std::size_t>(itemsize), fortran);
+    for (int d = 0; d < self->ndim; ++d) self->strides[d] = layout.strides[d];
+    self->len = bytes;
+
+    if (allocate) {
+        self->data = static_cast<char*>(std::malloc(static_cast<std::size_t>(bytes)));
+        if (self->data == nullptr) {
+            PyErr_SetString(PyExc_MemoryError, "unable to allocate array data.");
+            return -1;
+        }
+        self->free_data = true;
+    }
+    return 0;
+}
+
+void array_dealloc(PyObject* op) {
+    auto* self = reinterpret_cast<ArrayObject*>(op);
+    if (self->free_data) std::free(self->data);
+    PyObject_Free(self->shape);
+    Py_XDECREF(self->format);
+    Py_XDECREF(self->mode);
+    PyTypeObject* type = Py_TYPE(op);
+    type->tp_free(op);
+    Py_DECREF(type);
+}
+
+PyObject* array_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"shape", "itemsize", "format", "mode", "allocate_buffer", nullptr};
+    PyObject* shape = nullptr;
+    Py_ssize_t itemsize = 0;
+    PyObject* format = nullptr;
+    const char* mode = "c";
+    int allocate = 1;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!nO|sp:array", const_cast<char**>(keywords),
+                                     &PyTuple_Type, &shape, &itemsize, &format, &mode, &allocate)) {
+        return nullptr;
+    }
+    const bool fortran = std::strcmp(mode, "fortran") == 0;
+    if (!fortran && std::strcmp(mode, "c") != 0) {
+        PyErr_Format(PyExc_ValueError, "Invalid mode, expected 'c' or 'fortran', got %s", mode);
+        return nullptr;
+    }
+    Ref format_bytes;
+    if (PyUnicode_Check(format)) {
+        format_bytes = Ref::steal(PyUnicode_AsASCIIString(format));
+    } else if (PyBytes_Check(format)) {
+        format_bytes = Ref::borrow(format);
+    } else {
+        PyErr_SetString(PyExc_TypeError, "format must be str or bytes");
+    }
+    if (!format_bytes) return nullptr;
+
+    Py_ssize_t extents[kMaxDims];
+    const Py_ssize_t ndim = PyTuple_GET_SIZE(shape);
+    if (ndim > kMaxDims) {
+        PyErr_Format(PyExc_ValueError, "Too many dimensions: %zd", ndim);
+        return nullptr;
+    }
+    for (Py_ssize_t d = 0; d < ndim; ++d) {
+        extents[d] = PyNumber_AsSsize_t(PyTuple_GET_ITEM(shape, d), PyExc_OverflowError);
+        if (extents[d] == -1 && PyErr_Occurred()) return nullptr;
+    }
+    Ref self = Ref::steal(type->tp_alloc(type, 0));
+    if (!self) return nullptr;
+    if (init_array(reinterpret_cast<ArrayObject*>(self.get()), {extents, static_cast<std::size_t>(ndim)},
+                   itemsize, format_bytes.get(), fortran, allocate != 0) < 0) {
+        return nullptr;
+    }
+    return self.release();
+}
+
+int array_getbuffer(PyObject* op, Py_buffer* view, int flags) {
+    auto* self = reinterpret_cast<ArrayObject*>(op);
+    if ((flags & (PyBUF_STRIDES & ~PyBUF_ND)) == 0) {
+        PyErr_SetString(PyExc_ValueError, "Can only create a buffer that is contiguous in memory.");
+        view->obj = nullptr;
+        return -1;
+    }
+    const bool fortran = PyUnicode_CompareWithASCIIString(self->mode, "fortran") == 0;
+    if (((flags & PyBUF_C_CONTIGUOUS) == PyBUF_C_CONTIGUOUS && fortran && self->ndim > 1) ||
+        ((flags & PyBUF_F_CONTIGUOUS) == PyBUF_F_CONTIGUOUS && !fortran && self->ndim > 1)) {
+        PyErr_SetString(PyExc_ValueError, "Can only create a buffer that is contiguous in memory.");
+        view->obj = nullptr;
+        return -1;
+    }
+    view->buf = self->data;
+    view->len = self->len;
+    view->readonly = 0;
+    view->ndim = self->ndim;
+    view->shape = self->shape;
+    view->strides = self->strides;
+    view->suboffsets = nullptr;
+    view->itemsize = self->itemsize;
+    view->format = (flags & PyBUF_FORMAT) ? PyBytes_AS_STRING(self->format) : nullptr;
+    view->internal = nullptr;
+    view->obj = Py_NewRef(op);
+    return 0;
+}
+
+}  // namespace
+
+int prepare_array_type(const char* qualified) {
+    if (array_type != nullptr) return 0;  // kept from an earlier, failed start-up
+    const char* name = type_name(qualified, "array");
+    if (name == nullptr) return -1;
+    PyType_Slot slots[] = {
+        {Py_tp_new, reinterpret_cast<void*>(&array_new)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(&array_dealloc)},
+        {Py_bf_getbuffer, reinterpret_cast<void*>(&array_getbuffer)},
+        {0, nullptr},
+    };
+    PyType_Spec spec = {name, sizeof(ArrayObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    PyObject* type = PyType_FromSpec(&spec);
+    if (type == nullptr) return -1;
+    array_type = reinterpret_cast<PyTypeObject*>(type);
+    return 0;
+}
+
+PyObject* new_array(std::span<const Py_ssize_t> extents, Py_ssize_t itemsize, const char* format,
+                    bool fortran) {
+    Ref format_bytes = Ref::steal(PyBytes_FromString(format));
+    if (!format_bytes) return nullptr;
+    Ref self = Ref::steal(array_type->tp_alloc(array_type, 0));
+    if (!self) return nullptr;
+    if (init_array(reinterpret_cast<ArrayObject*>(self.get()), extents, itemsize, format_bytes.get(),
+                   fortran, true) < 0) {
+        return nullptr;
+    }
+    return self.release();
+}
+
+}  // namespace zalmor::frame

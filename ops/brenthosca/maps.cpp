@@ -1,0 +1,68 @@
+#include "ops/brenthosca/maps.h"
+
+namespace zalmor::brenthosca {
+namespace {
+
+template <class T>
+inline T load(const char* p) noexcept {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <class T>
+inline void store(char* p, T v) noexcept {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Contiguous input and output: plain loops the compiler vectorises, built for
+// AVX2 and for the baseline, chosen at load time.
+#define ZALMOR_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+
+ZALMOR_VECTOR_CLONES void sign_contiguous(const char* in, char* out, std::ptrdiff_t n) noexcept {
+    for (std::ptrdiff_t i = 0; i < n; ++i) store<std::int32_t>(out + 4 * i, sign_of(load<double>(in + 8 * i)));
+}
+
+ZALMOR_VECTOR_CLONES void fabs_contiguous(const char* in, char* out, std::ptrdiff_t n) noexcept {
+    for (std::ptrdiff_t i = 0; i < n; ++i) store<double>(out + 8 * i, fabs_of(load<double>(in + 8 * i)));
+}
+
+ZALMOR_VECTOR_CLONES void sqrt_contiguous(const char* in, char* out, std::ptrdiff_t n) noexcept {
+    for (std::ptrdiff_t i = 0; i < n; ++i) store<double>(out + 8 * i, sqrt_of(load<double>(in + 8 * i)));
+}
+
+template <class In, class Out, class F>
+inline void map_strided(frame::Strided<In> xs, char* out, F f) noexcept {
+    for (std::ptrdiff_t i = 0; i < xs.n; ++i) store<Out>(out + sizeof(Out) * i, f(xs[i]));
+}
+
+}  // namespace
+
+void sign_into(frame::Strided<double> xs, char* out) noexcept {
+    if (xs.contiguous()) return sign_contiguous(xs.data, out, xs.n);
+    map_strided<double, std::int32_t>(xs, out, sign_of);
+}
+
+void fabs_into(frame::Strided<double> xs, char* out) noexcept {
+    if (xs.contiguous()) return fabs_contiguous(xs.data, out, xs.n);
+    map_strided<double, double>(xs, out, fabs_of);
+}
+
+void sqrt_into(frame::Strided<double> xs, char* out) noexcept {
+    if (xs.contiguous()) return sqrt_contiguous(xs.data, out, xs.n);
+    map_strided<double, double>(xs, out, sqrt_of);
+}
+
+void cabs_into(frame::Strided<Complex> xs, char* out) noexcept {
+    map_strided<Complex, double>(xs, out, cabs_of);
+}
+
+void csign_into(frame::Strided<Complex> xs, char* out) noexcept {
+    map_strided<Complex, Complex>(xs, out, csign_of);
+}
+
+void csqrt_into(frame::Strided<Complex> xs, char* out) noexcept {
+    map_strided<Complex, Complex>(xs, out, csqrt_of);
+}
+
+}  // namespace zalmor::brenthosca
