@@ -492,7 +492,7 @@ PyObject* base_type_name(SliceObject* self) {
 PyObject* slice_repr(PyObject* op) {
     Ref name = Ref::steal(base_type_name(as_slice(op)));
     if (!name) return nullptr;
-    return PyUnicode_FromFormat("<MemoryView of %R at 0x%zx>", name.get(), reinterpret_cast<std::size_t>(op));
+    return PyUnicode_FromFormat("<MemoryView of %R at %p>", name.get(), static_cast<void*>(op));
 }
 
 PyObject* slice_str(PyObject* op) {

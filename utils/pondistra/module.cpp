@@ -5,6 +5,7 @@
 #include "frame/package_import.h"
 #include "frame/ref.h"
 #include "utils/pondistra/bound_prod.h"
+#include "utils/pondistra/product.h"
 
 PyMODINIT_FUNC PyInit_pondistra(void);
 extern "C" {
@@ -20,6 +21,15 @@ namespace {
 
 const char* const kBuiltins[] = {"range",     "ImportError", "ValueError", "MemoryError", "enumerate",
                                  "TypeError", "Ellipsis",    "id",         "IndexError"};
+
+PyMethodDef kMethods[] = {
+    {"product", reinterpret_cast<PyCFunction>(&product_python), METH_O, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+const frame::ExportRow kExports[] = {
+    {"product", reinterpret_cast<void*>(&product), ZALMOR_SIG_product},
+};
 
 #define ZALMOR_PROD_ROW(k, field)                                                                  \
     {"__pyx_fuse_" #k "prod", reinterpret_cast<void**>(&bound_prod.field),                         \
@@ -46,9 +56,9 @@ const frame::ModuleDescription kModule = {
     .qualified = "zalmor.utils.pondistra",
     .init_name = "init zalmor.utils.pondistra",
     .is_main = &__pyx_module_is_main_zalmor__utils__pondistra,
-    .methods = nullptr,
+    .methods = kMethods,
     .builtins = kBuiltins,
-    .exports = {},
+    .exports = kExports,
     .views = true,
     .numpy_types = true,
     .siblings = kSiblings,
