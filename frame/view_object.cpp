@@ -325,6 +325,12 @@ PyObject* slice_subscript(PyObject* op, PyObject* key) {
     return self->convert.to_object(out.data);
 }
 
+// Integer indexing as a sequence, which also makes the views iterable.
+PyObject* slice_item(PyObject* op, Py_ssize_t i) {
+    Ref index = Ref::steal(PyLong_FromSsize_t(i));
+    return index ? slice_subscript(op, index.get()) : nullptr;
+}
+
 // The memory range [lo, hi) that a layout's elements occupy.
 void byte_range(const Layout& layout, std::size_t itemsize, const char*& lo, const char*& hi) {
     lo = hi = layout.data;
@@ -528,6 +534,7 @@ int prepare_view_types(const char* qualified) {
         {Py_mp_length, reinterpret_cast<void*>(&slice_length)},
         {Py_sq_length, reinterpret_cast<void*>(&slice_length)},
         {Py_mp_subscript, reinterpret_cast<void*>(&slice_subscript)},
+        {Py_sq_item, reinterpret_cast<void*>(&slice_item)},
         {Py_mp_ass_subscript, reinterpret_cast<void*>(&slice_ass_subscript)},
         {Py_bf_getbuffer, reinterpret_cast<void*>(&view_getbuffer)},
         {0, nullptr},
