@@ -53,7 +53,7 @@ test-sanitized: $(ASAN_SITE)/.built-stamp
 	$(SANITIZED_ENV) $(VPY) -m pytest -q tests
 
 bench: build
-	$(VPY) bench/run.py
+	$(VPY) bench/run.py $(BENCH_ARGS)
 
 clean:
 	rm -rf build $(VENV)
