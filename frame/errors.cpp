@@ -37,6 +37,12 @@ void add_traceback(const char* funcname, std::source_location where) {
     }
 }
 
+void set_value_error(const std::string& message) {
+    Ref text = Ref::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
+                                               "backslashreplace"));
+    if (text) PyErr_SetObject(PyExc_ValueError, text.get());
+}
+
 void report_unraisable(const char* qualname) noexcept {
     GilGuard gil;
     PyObject *type, *value, *tb;

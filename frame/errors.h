@@ -5,6 +5,7 @@
 #include <Python.h>
 
 #include <source_location>
+#include <string>
 
 namespace zalmor::frame {
 
@@ -12,6 +13,10 @@ namespace zalmor::frame {
 // source file and line of the failure. The caller holds the interpreter lock.
 void add_traceback(const char* funcname,
                    std::source_location where = std::source_location::current());
+
+// Raises ValueError with `message`, whose bytes need not be valid UTF-8 (a
+// format text may quote any byte): undecodable bytes are shown escaped.
+void set_value_error(const std::string& message);
 
 // Reports the pending exception of a function that cannot pass it to its caller:
 // prints it with its full traceback, then hands the same exception to the

@@ -7,6 +7,7 @@
 #include "array_object.h"
 #include "buffer_format.h"
 #include "compat.h"
+#include "errors.h"
 #include "ref.h"
 #include "type_name.h"
 #include "view_layout.h"
@@ -429,7 +430,7 @@ int source_layout(SliceObject* self, PyObject* value, Layout& src, Py_buffer& ho
         const std::string problem =
             check_buffer_format(holder.format != nullptr ? holder.format : "B", *self->base.typeinfo);
         if (!problem.empty()) {
-            PyErr_SetString(PyExc_ValueError, problem.c_str());
+            set_value_error(problem);
             return -1;
         }
     }

@@ -32,7 +32,7 @@ int fill_record(ViewObject* owner, int ndim, const TypeInfo& type, bool fresh, b
     if (fresh && check_format) {
         const std::string problem = check_buffer_format(buf.format != nullptr ? buf.format : "B", type);
         if (!problem.empty()) {
-            PyErr_SetString(PyExc_ValueError, problem.c_str());
+            set_value_error(problem);
             return -1;
         }
     }

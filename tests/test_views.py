@@ -51,10 +51,8 @@ def test_item_size_must_match_the_element_type():
     padded = np.zeros(2, dtype=np.dtype({"names": ["n"], "formats": ["<u4"], "itemsize": 8}))
     with pytest.raises(ValueError) as err:
         product(padded)
-    assert str(err.value) in (
-        "Item size of buffer (8 bytes) does not match size of 'unsigned int' (4 bytes)",
-        "Buffer dtype mismatch; next field is at offset 8 but 4 expected",
-    ) or str(err.value).startswith("Buffer dtype mismatch")
+    # NumPy describes it as "T{I:n:}" with an item size of 8
+    assert str(err.value) == "Item size of buffer (8 bytes) does not match size of 'unsigned int' (4 bytes)"
 
 
 def test_read_only_sizes_are_refused_by_the_exporter():
