@@ -1,5 +1,8 @@
 #include "array_object.h"
 
+#include <sys/mman.h>
+
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -13,6 +16,31 @@ namespace zalmor::frame {
 PyTypeObject* array_type = nullptr;
 
 namespace {
+
+// Result memory: cache-line aligned, so that vector stores never straddle two
+// lines, and, for large blocks, backed by huge pages where the system offers
+// them on request (fewer page faults on first touch).
+constexpr std::size_t kDataAlignment = 64;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kHugePageThreshold = std::size_t{4} << 20;
+
+// Returns the aligned data address; `block` receives what to free. Plain
+// malloc underneath (not an aligned allocator) so that the C library's
+// heuristics keep reusing large blocks instead of mapping fresh pages per call.
+char* allocate_data(std::size_t bytes, void*& block) {
+    if (bytes > SIZE_MAX - kDataAlignment) return nullptr;
+    block = std::malloc(bytes + kDataAlignment - 1);
+    if (block == nullptr) return nullptr;
+    const auto start = (reinterpret_cast<std::uintptr_t>(block) + kDataAlignment - 1) & ~(kDataAlignment - 1);
+#ifdef MADV_HUGEPAGE
+    if (bytes >= kHugePageThreshold) {
+        const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+        const std::uintptr_t last = (start + bytes) & ~(kHugePage - 1);
+        if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+#endif
+    return reinterpret_cast<char*>(start);
+}
 
 // Fills a new, zeroed array object; `mode_fortran` picks column-major strides.
 int init_array(ArrayObject* self, std::span<const Py_ssize_t> extents, Py_ssize_t itemsize,
@@ -64,7 +92,7 @@ int init_array(ArrayObject* self, std::span<const Py_ssize_t> extents, Py_ssize_
     self->len = bytes;
 
     if (allocate) {
-        self->data = static_cast<char*>(std::malloc(static_cast<std::size_t>(bytes)));
+        self->data = allocate_data(static_cast<std::size_t>(bytes), self->block);
         if (self->data == nullptr) {
             PyErr_SetString(PyExc_MemoryError, "unable to allocate array data.");
             return -1;
@@ -76,7 +104,7 @@ int init_array(ArrayObject* self, std::span<const Py_ssize_t> extents, Py_ssize_
 
 void array_dealloc(PyObject* op) {
     auto* self = reinterpret_cast<ArrayObject*>(op);
-    if (self->free_data) std::free(self->data);
+    if (self->free_data) std::free(self->block);
     PyObject_Free(self->shape);
     Py_XDECREF(self->format);
     Py_XDECREF(self->mode);

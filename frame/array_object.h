@@ -9,7 +9,8 @@ namespace zalmor::frame {
 
 struct ArrayObject {
     PyObject_HEAD
-    char* data;
+    char* data;          // cache-line aligned start of the items
+    void* block;         // the allocation behind `data`, freed with it
     Py_ssize_t len;      // bytes
     PyObject* format;    // bytes
     int ndim;
