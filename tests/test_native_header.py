@@ -53,3 +53,11 @@ def test_rows_called_through_the_header(consumer):
     assert consumer.prod_c128(z[::-1]) == -2 + 0j
     assert consumer.isclose(1.0, 1.0 + 1e-9, 0, 0.0, 0.0)
     assert not consumer.isclose(1.0, 1.1, 2, 0.0, 0.05)
+
+
+def test_returned_views_are_released_by_the_caller(consumer):
+    values = np.array([4.0, 9.0, 16.0])
+    assert consumer.sqrt_sum(values) == 9.0
+    assert consumer.sqrt_sum(values[::-2]) == 6.0
+    with pytest.raises(ValueError, match=r"^Invalid shape in axis 0: 0\.$"):
+        consumer.sqrt_sum(values[:0])

@@ -178,7 +178,38 @@ static PyObject *consumer_copy_and_release(PyObject *self, PyObject *capsule) {
     return Py_BuildValue("ii", after_acquire, after_first);
 }
 
+/* sqrt_sum(buffer): the sum of the square roots through brenthosca's sqrt,
+ * the result view held by zalmor::View in C++ and released by hand in C. */
+static PyObject *consumer_sqrt_sum(PyObject *self, PyObject *obj) {
+    zalmor_sqrt_t root;
+    Py_buffer buffer;
+    __Pyx_memviewslice view;
+    double total = 0.0;
+    Py_ssize_t i;
+    (void)self;
+    if (ZALMOR_IMPORT(brenthosca, sqrt, &root) < 0) return NULL;
+    if (view_of(obj, &buffer, &view) < 0) return NULL;
+#ifdef __cplusplus
+    {
+        zalmor::View roots{root(view)};
+        PyBuffer_Release(&buffer);
+        if (!roots) return NULL;
+        for (i = 0; i < roots.size(); ++i) total += roots.at<double>(i);
+    }
+#else
+    {
+        __Pyx_memviewslice roots = root(view);
+        PyBuffer_Release(&buffer);
+        if (roots.memview == NULL) return NULL;
+        for (i = 0; i < roots.shape[0]; ++i) total += *(double *)(roots.data + i * roots.strides[0]);
+        zalmor_view_release(&roots);
+    }
+#endif
+    return PyFloat_FromDouble(total);
+}
+
 static PyMethodDef consumer_methods[] = {
+    {"sqrt_sum", consumer_sqrt_sum, METH_O, NULL},
     {"call_map", consumer_call_map, METH_VARARGS, NULL},
     {"view_info", consumer_view_info, METH_O, NULL},
     {"view_bytes", consumer_view_bytes, METH_O, NULL},
