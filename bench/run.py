@@ -28,6 +28,7 @@ if __name__ == "__main__" and any(k in os.environ for k in SLOW_ENV):
 import argparse  # noqa: E402
 import dataclasses  # noqa: E402
 import importlib  # noqa: E402
+import itertools  # noqa: E402
 import importlib.util  # noqa: E402
 import json  # noqa: E402
 import pathlib  # noqa: E402
@@ -82,6 +83,14 @@ def twins(n, rng, dtype):
     return (x, x.copy())
 
 
+def grid(n, rng, dtype):
+    """Three range sizes whose cartesian product has about n rows."""
+    last = min(n, 100)
+    middle = min(max(n // last, 1), 100)
+    first = max(n // (last * middle), 1)
+    return (np.array([first, middle, last], dtype=dtype),)
+
+
 # ---- the rows ----------------------------------------------------------------
 
 @dataclasses.dataclass(frozen=True)
@@ -98,6 +107,7 @@ class Row:
     setup: str = ""  # NumPy statement run untimed before each call (in-place rows)
     expect: str = ""  # NumPy expression our result must match; default: `numpy`
     rtol: float = 1e-12
+    max_n: int = 0  # sizes above this are left out (0: no limit)
 
     @property
     def name(self):
@@ -122,6 +132,11 @@ ROWS = [
     Row("sqrt", "f8", "np.sqrt(x)", positive, out="f8"),
     Row("csqrt", "c16", "np.sqrt(x)", out="c16"),
     *fused("prod", "np.prod(x, dtype=x.dtype)", unit),
+    Row("product", "u4", "np.ascontiguousarray(np.indices(x).reshape(x.size, -1).T, np.uint32)",
+        grid, out="u4", module=PONDISTRA, bound="write"),
+    Row("product", "u4", "list(itertools.product(*[range(v) for v in x.tolist()]))", grid,
+        label="product-it", out="u4", module=PONDISTRA, bound="write", max_n=10**6,
+        expect="np.ascontiguousarray(np.indices(x).reshape(x.size, -1).T, np.uint32)"),
 ]
 
 
@@ -193,7 +208,7 @@ def agrees(row, ours, theirs):
 
 def measure(nb, row, n, bounds, rng):
     inputs = row.data(n, rng, row.dtype)
-    space = {"np": np, "x": inputs[0], "y": inputs[-1]}
+    space = {"np": np, "itertools": itertools, "x": inputs[0], "y": inputs[-1]}
     args = (row.module, row.row, inputs, row.opt)
     ours_value = as_array(row, nb.call(*args))
     ours = best_per_call(lambda k: nb.time(*args, k) * k)
@@ -274,6 +289,14 @@ def chart(results, path):
     print(f"chart: {path.relative_to(ROOT)}")
 
 
+def python_call_of_product():
+    """What a Python caller pays for a small table."""
+    from zalmor.utils.pondistra import product
+    sizes = np.array([2, 3], dtype=np.uint32)
+    best, _ = best_per_call(timeit.Timer(lambda: product(sizes)).timeit)
+    print(f"\nproduct(np.array([2, 3], dtype=np.uint32)) from Python: {fmt_time(best).strip()} per call")
+
+
 # ---- main --------------------------------------------------------------------
 
 def published(module_name, cache={}):
@@ -316,6 +339,8 @@ def main():
         if row.name in missing:
             continue
         for n in sizes:
+            if row.max_n and n > row.max_n:
+                continue
             try:
                 results.append(measure(nb, row, n, bounds, rng))
             except Exception as error:  # a broken row is reported, the others still run
@@ -325,6 +350,8 @@ def main():
             print(table_line(results[-1]), flush=True)
     if missing:
         print(f"\nskipped, not published yet: {', '.join(missing)}")
+    if re.search(options.only, "product-python"):
+        python_call_of_product()
     wrong = sorted({r["kernel"] for r in results if not r["agrees"]})
     if wrong:
         print(f"results that differ from NumPy's: {', '.join(wrong)}")
