@@ -5,6 +5,8 @@
  */
 #include "zalmor/capi.h"
 
+#include <string.h>
+
 #ifndef CONSUMER_NAME
 #error "CONSUMER_NAME must name the module"
 #endif
@@ -208,6 +210,138 @@ static PyObject *consumer_sqrt_sum(PyObject *self, PyObject *obj) {
     return PyFloat_FromDouble(total);
 }
 
+/* FormatBuffer(data, format, itemsize, shape, strides=None, suboffsets=None,
+ * readonly=False): exports `data` (copied) with exactly the description given,
+ * whatever the request asks, so tests can hand out formats and layouts that
+ * other exporters cannot make (and exporters that misbehave). */
+typedef struct {
+    PyObject_HEAD
+    char *data;
+    Py_ssize_t len;
+    char *format;
+    Py_ssize_t itemsize;
+    int ndim;
+    Py_ssize_t shape[8];
+    Py_ssize_t strides[8];
+    Py_ssize_t suboffsets[8];
+    int has_strides, has_suboffsets, readonly;
+    Py_ssize_t exports;
+} FormatBuffer;
+
+static int read_extents(PyObject *seq, Py_ssize_t *out, int *count) {
+    Py_ssize_t i, n;
+    PyObject *fast = PySequence_Fast(seq, "expected a sequence of integers");
+    if (fast == NULL) return -1;
+    n = PySequence_Fast_GET_SIZE(fast);
+    if (n > 8) {
+        Py_DECREF(fast);
+        PyErr_SetString(PyExc_ValueError, "at most 8 dimensions");
+        return -1;
+    }
+    for (i = 0; i < n; ++i) {
+        out[i] = PyLong_AsSsize_t(PySequence_Fast_GET_ITEM(fast, i));
+        if (out[i] == -1 && PyErr_Occurred()) {
+            Py_DECREF(fast);
+            return -1;
+        }
+    }
+    *count = (int)n;
+    Py_DECREF(fast);
+    return 0;
+}
+
+static int format_buffer_init(PyObject *op, PyObject *args, PyObject *kwargs) {
+    static const char *keywords[] = {"data", "format", "itemsize", "shape", "strides", "suboffsets",
+                                     "readonly", NULL};
+    FormatBuffer *self = (FormatBuffer *)op;
+    Py_buffer data;
+    const char *format;
+    PyObject *shape, *strides = Py_None, *suboffsets = Py_None;
+    int readonly = 0, count = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*snO|OOp", (char **)keywords, &data, &format,
+                                     &self->itemsize, &shape, &strides, &suboffsets, &readonly))
+        return -1;
+    self->len = data.len;
+    self->data = (char *)PyMem_Malloc(data.len ? (size_t)data.len : 1);
+    self->format = (char *)PyMem_Malloc(strlen(format) + 1);
+    if (self->data == NULL || self->format == NULL) {
+        PyBuffer_Release(&data);
+        PyErr_NoMemory();
+        return -1;
+    }
+    memcpy(self->data, data.buf, (size_t)data.len);
+    strcpy(self->format, format);
+    PyBuffer_Release(&data);
+    if (read_extents(shape, self->shape, &self->ndim) < 0) return -1;
+    self->has_strides = strides != Py_None;
+    if (self->has_strides && (read_extents(strides, self->strides, &count) < 0 || count != self->ndim)) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "one stride per dimension");
+        return -1;
+    }
+    self->has_suboffsets = suboffsets != Py_None;
+    if (self->has_suboffsets && (read_extents(suboffsets, self->suboffsets, &count) < 0 || count != self->ndim)) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "one suboffset per dimension");
+        return -1;
+    }
+    self->readonly = readonly;
+    return 0;
+}
+
+static void format_buffer_dealloc(PyObject *op) {
+    FormatBuffer *self = (FormatBuffer *)op;
+    PyMem_Free(self->data);
+    PyMem_Free(self->format);
+    Py_TYPE(op)->tp_free(op);
+}
+
+static int format_buffer_get(PyObject *op, Py_buffer *view, int flags) {
+    FormatBuffer *self = (FormatBuffer *)op;
+    if ((flags & PyBUF_WRITABLE) && self->readonly) {
+        PyErr_SetString(PyExc_BufferError, "FormatBuffer is read-only");
+        view->obj = NULL;
+        return -1;
+    }
+    view->buf = self->data;
+    view->len = self->len;
+    view->readonly = self->readonly;
+    view->itemsize = self->itemsize;
+    view->format = self->format;
+    view->ndim = self->ndim;
+    view->shape = self->shape;
+    view->strides = self->has_strides ? self->strides : NULL;
+    view->suboffsets = self->has_suboffsets ? self->suboffsets : NULL;
+    view->internal = NULL;
+    view->obj = op;
+    Py_INCREF(op);
+    self->exports++;
+    return 0;
+}
+
+static void format_buffer_release(PyObject *op, Py_buffer *view) {
+    (void)view;
+    ((FormatBuffer *)op)->exports--;
+}
+
+static PyObject *format_buffer_exports(PyObject *op, void *closure) {
+    (void)closure;
+    return PyLong_FromSsize_t(((FormatBuffer *)op)->exports);
+}
+
+static PyGetSetDef format_buffer_getset[] = {
+    {"exports", format_buffer_exports, NULL, NULL, NULL},
+    {NULL, NULL, NULL, NULL, NULL},
+};
+
+static PyBufferProcs format_buffer_as_buffer = {format_buffer_get, format_buffer_release};
+
+/* The remaining slots are filled in at import (positional initialisers only,
+ * which C and C++ read alike). */
+static PyTypeObject FormatBufferType = {
+    PyVarObject_HEAD_INIT(NULL, 0)
+    CONSUMER_STR(CONSUMER_NAME) ".FormatBuffer",
+    sizeof(FormatBuffer),
+};
+
 static PyMethodDef consumer_methods[] = {
     {"sqrt_sum", consumer_sqrt_sum, METH_O, NULL},
     {"call_map", consumer_call_map, METH_VARARGS, NULL},
@@ -232,4 +366,22 @@ extern "C"
 #endif
 PyMODINIT_FUNC CONSUMER_CAT(PyInit_, CONSUMER_NAME)(void);
 
-PyMODINIT_FUNC CONSUMER_CAT(PyInit_, CONSUMER_NAME)(void) { return PyModule_Create(&consumer_module); }
+PyMODINIT_FUNC CONSUMER_CAT(PyInit_, CONSUMER_NAME)(void) {
+    PyObject *module;
+    FormatBufferType.tp_flags = Py_TPFLAGS_DEFAULT;
+    FormatBufferType.tp_new = PyType_GenericNew;
+    FormatBufferType.tp_init = format_buffer_init;
+    FormatBufferType.tp_dealloc = format_buffer_dealloc;
+    FormatBufferType.tp_as_buffer = &format_buffer_as_buffer;
+    FormatBufferType.tp_getset = format_buffer_getset;
+    if (PyType_Ready(&FormatBufferType) < 0) return NULL;
+    module = PyModule_Create(&consumer_module);
+    if (module == NULL) return NULL;
+    Py_INCREF(&FormatBufferType);
+    if (PyModule_AddObject(module, "FormatBuffer", (PyObject *)&FormatBufferType) < 0) {
+        Py_DECREF(&FormatBufferType);
+        Py_DECREF(module);
+        return NULL;
+    }
+    return module;
+}
