@@ -7,8 +7,8 @@
  * double sum. bench/run.py builds and drives it.
  *
  * A call is described by the module and row names, a tuple of one or two
- * one-dimensional buffers and, for rows with an optional-argument record, a
- * tuple of the record's fields. How the row is called (its kind) follows from
+ * one-dimensional buffers (for quillemora's inv: the matrix) and, for rows
+ * with an optional-argument record, a tuple of the record's fields. How the row is called (its kind) follows from
  * its signature, which is bound exactly as the header gives it.
  */
 #include "zalmor/capi.h"
@@ -43,12 +43,13 @@ typedef enum {
     K_ARGSORT,  /* view (view, {n, reverse})       argsort                     */
     K_SORT,     /* void (view), in place: the input is restored before each call */
     K_PRODUCT,  /* view (view, int skip_dispatch)  pondistra's product         */
+    K_INV,      /* object (array, {n, b, method, force})  quillemora's inv     */
     K_COUNT
 } kind_t;
 
 static const char *const KIND_NAMES[K_COUNT] = {
     "map", "i32", "u32", "i64", "u64", "f32", "f64", "c128", "pair",
-    "vv_int", "close", "norm", "vv_view", "argsort", "sort", "product",
+    "vv_int", "close", "norm", "vv_view", "argsort", "sort", "product", "inv",
 };
 
 /* Every row this module can call: its signature string from the header and
@@ -76,6 +77,7 @@ static const struct {
     ROW(__pyx_fuse_4equal, K_VV_INT), ROW(__pyx_fuse_5equal, K_VV_INT),
     FUSED(sum), FUSED(prod),
     ROW(product, K_PRODUCT),
+    ROW(inv, K_INV),
 };
 #undef FUSED
 #undef ROW
@@ -98,7 +100,9 @@ typedef struct {
     struct __pyx_opt_args_6zalmor_3ops_10brenthosca_allclose close;
     struct __pyx_opt_args_6zalmor_3ops_10brenthosca_norm norm;
     struct __pyx_opt_args_6zalmor_3ops_10brenthosca_argsort argsort;
-    char *pristine; /* K_SORT: the input as given */
+    struct __pyx_opt_args_6zalmor_3ops_10quillemora_inv inv;
+    PyObject *matrix; /* K_INV: borrowed from the caller's arguments */
+    char *pristine;   /* K_SORT: the input as given */
 } call_t;
 
 typedef struct {
@@ -108,6 +112,7 @@ typedef struct {
     double d;
     zalmor_complex z;
     __pyx_ctuple_unsigned__space_long__and_unsigned__space_long pair;
+    PyObject *obj; /* K_INV: a new reference */
 } result_t;
 
 static void call_clear(call_t *c) {
@@ -161,7 +166,8 @@ static int call_prepare(PyObject *args, call_t *c) {
         PyErr_Format(PyExc_ValueError, "kind %s takes %d buffer(s)", kind_name, kind_views(c->kind));
         return -1;
     }
-    for (i = 0; i < kind_views(c->kind); ++i) {
+    if (c->kind == K_INV) c->matrix = PyTuple_GET_ITEM(buffers, 0); /* taken as it is */
+    for (i = 0; i < kind_views(c->kind) && c->kind != K_INV; ++i) {
         if (view_of(PyTuple_GET_ITEM(buffers, i), c->kind == K_SORT, &c->buffers[i], &c->views[i]) < 0) {
             call_clear(c);
             return -1;
@@ -177,6 +183,11 @@ static int call_prepare(PyObject *args, call_t *c) {
             ok = PyArg_ParseTuple(opt, "i|d", &c->norm.__pyx_n, &c->norm.order);
         else if (c->kind == K_ARGSORT)
             ok = PyArg_ParseTuple(opt, "i|i", &c->argsort.__pyx_n, &c->argsort.reverse);
+        else if (c->kind == K_INV) {
+            c->inv.b = Py_None; /* borrowed from `opt` */
+            c->inv.method = 1;
+            ok = PyArg_ParseTuple(opt, "i|Oii", &c->inv.__pyx_n, &c->inv.b, &c->inv.method, &c->inv.force);
+        }
         else {
             PyErr_Format(PyExc_ValueError, "kind %s takes no record", kind_name);
             ok = 0;
@@ -218,6 +229,10 @@ static int call_invoke(call_t *c, result_t *out) {
     case K_ARGSORT: out->view = ((zalmor_argsort_t)c->fn)(v[0], c->has_opt ? &c->argsort : NULL); break;
     case K_SORT: ((zalmor_sort_t)c->fn)(v[0]); break;
     case K_PRODUCT: out->view = ((zalmor_product_t)c->fn)(v[0], 0); break;
+    case K_INV:
+        out->obj = ((zalmor_inv_t)c->fn)(c->matrix, c->has_opt ? &c->inv : NULL);
+        if (out->obj == NULL) return -1;
+        break;
     default: break;
     }
     if (kind_returns_view(c->kind) && out->view.memview == NULL) {
@@ -255,6 +270,8 @@ static double call_time(call_t *c, Py_ssize_t repeats) {
         if (call_invoke(c, &r) < 0) return -1.0;
         if (kind_returns_view(c->kind)) {
             zalmor_view_release(&r.view); /* as a real caller does, every call */
+        } else if (c->kind == K_INV) {
+            Py_CLEAR(r.obj);
         } else {
             sink_u = r.u + (uint64_t)r.i + r.pair.f0 + r.pair.f1;
             sink_d = r.d + r.z.real + r.z.imag;
@@ -330,6 +347,7 @@ static PyObject *bench_call(PyObject *self, PyObject *args) {
         value = PyBytes_FromStringAndSize(c.buffers[0].buf, c.buffers[0].len);
         memcpy(c.buffers[0].buf, c.pristine, (size_t)c.buffers[0].len);
         break;
+    case K_INV: value = r.obj; break;
     default: break;
     }
 done:

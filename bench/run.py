@@ -38,6 +38,7 @@ import statistics  # noqa: E402
 import subprocess  # noqa: E402
 import sysconfig  # noqa: E402
 import timeit  # noqa: E402
+import types  # noqa: E402
 from typing import Callable, Optional  # noqa: E402
 
 import numpy as np  # noqa: E402
@@ -49,6 +50,7 @@ TARGET = 0.05  # seconds one timed run should last
 RUNS = 5  # timed runs per figure (3 when a single call takes longer than TARGET)
 BRENTHOSCA = "zalmor.ops.brenthosca"
 PONDISTRA = "zalmor.utils.pondistra"
+QUILLEMORA = "zalmor.ops.quillemora"
 
 
 # ---- inputs: data(n, rng, dtype) -> tuple of arrays --------------------------
@@ -172,6 +174,23 @@ def best_per_call(run):
     return min(times), statistics.median(times)
 
 
+def best_per_call_alternating(*runs):
+    """best_per_call for several callables whose runs take turns, so that a
+    busy spell of the machine falls on all of them alike."""
+    counts = []
+    for run in runs:
+        number, total = 1, run(1)
+        while total < TARGET / 10:
+            number *= 10
+            total = run(number)
+        counts.append(max(1, round(number * TARGET / total)))
+    times = [[] for _ in runs]
+    for _ in range(RUNS):
+        for run, number, out in zip(runs, counts, times):
+            out.append(run(number) / number)
+    return [(min(t), statistics.median(t)) for t in times]
+
+
 def machine_bounds(nb):
     x = np.ones(2**24, dtype=np.float64)  # 128 MiB, far beyond the caches
     seq = nb.seqadd_pass(x, 5) / x.size
@@ -234,6 +253,105 @@ def measure(nb, row, n, bounds, rng):
             "frac_read": (read + written) / t / 1e9 / bounds["read_GBps"],
             "bound": row.bound, "frac_bound": bound_t / t,
             "agrees": agrees(row, ours_value, expected)}
+
+
+# ---- inv: its own cost beyond the SciPy and NumPy calls it makes --------------
+
+@dataclasses.dataclass(frozen=True)
+class InvCase:
+    label: str
+    method: int
+    singular: bool  # a rank-deficient matrix: the direct methods fall back to pinv
+    with_b: bool
+    direct: str  # the calls inv makes, written in Python over A, b, m, np and sp
+
+
+SINGULAR_TEST = "np.linalg.cond(A) > 1 / np.finfo(A.dtype).eps"
+INV_CASES = [
+    InvCase("inv·b", 0, False, True, f"{SINGULAR_TEST}; sp.linalg.inv(A).dot(b)"),
+    InvCase("solve", 1, False, False, f"{SINGULAR_TEST}; sp.linalg.solve(A, np.eye(m))"),
+    InvCase("lu", 2, False, False,
+            f"{SINGULAR_TEST}; sp.linalg.lu_solve(sp.linalg.lu_factor(A), np.eye(m))"),
+    InvCase("pinv", 3, False, False, "sp.linalg.pinv(A)"),
+    InvCase("lstsq", 4, False, False, "sp.linalg.lstsq(A, np.eye(m))[0]"),
+    InvCase("fallback", 0, True, False, f"{SINGULAR_TEST}; {SINGULAR_TEST}; sp.linalg.pinv(A)"),
+]
+INV_SIZES = (4, 200)
+INV_TARGET = 2e-6  # seconds of inv's own per call
+
+
+def stub_modules(A, b):
+    """np and sp whose routines return at once, so that what remains of a call
+    is the caller's own work."""
+    m = A.shape[0]
+    info, eye, out = np.finfo(A.dtype), np.eye(m), np.eye(m)
+    np_ = types.SimpleNamespace(linalg=types.SimpleNamespace(cond=lambda a: 1.0),
+                                finfo=lambda dtype: info, eye=lambda k: eye)
+    la = types.SimpleNamespace(inv=lambda a: out, solve=lambda a, r: out, lu_factor=lambda a: out,
+                               lu_solve=lambda lu, r: out, pinv=lambda a: out,
+                               lstsq=lambda a, r: (out,))
+    return np_, types.SimpleNamespace(linalg=la)
+
+
+def measure_inv(nb, case, m, stubs, rng):
+    import scipy  # noqa: PLC0415 - only the inv rows need it
+    import scipy.linalg  # noqa: F401, PLC0415
+    quillemora = importlib.import_module(QUILLEMORA)
+    A = rng.standard_normal((m, m)) + m * np.eye(m)
+    if case.singular:
+        A[1] = A[0]
+    b = rng.standard_normal((m, 2)) if case.with_b else None
+    np_, sp_ = stub_modules(A, b) if stubs else (np, scipy)
+    space = {"np": np_, "sp": sp_, "A": A, "b": b, "m": m}
+    args = (QUILLEMORA, "inv", (A,), (3, b, case.method, 0))
+    timer = timeit.Timer(case.direct, globals=space)
+    saved = quillemora.np, quillemora.sp
+    quillemora.np, quillemora.sp = np_, sp_
+    try:
+        ours_value = nb.call(*args)
+        ours, theirs = best_per_call_alternating(lambda k: nb.time(*args, k) * k, timer.timeit)
+    finally:
+        quillemora.np, quillemora.sp = saved
+    expected = eval(case.direct.rsplit("; ", 1)[-1], space)
+    own = ours[0] - theirs[0]
+    return {"case": case.label, "method": case.method, "singular": case.singular,
+            "with_b": case.with_b, "m": m, "stubs": stubs, "ours_s": ours[0],
+            "ours_median_s": ours[1], "direct_s": theirs[0], "direct_median_s": theirs[1],
+            "own_s": own,
+            "agrees": bool(np.allclose(ours_value, expected, rtol=1e-9, atol=1e-12))}
+
+
+INV_HEADER = (f"{'inv':<9} {'m':>4} {'routines':<9} {'ours':>10} {'direct':>10} "
+              f"{'own':>10}  check")
+
+
+def inv_line(r):
+    return (f"{r['case']:<9} {r['m']:>4} {'stubs' if r['stubs'] else 'real':<9} "
+            f"{fmt_time(r['ours_s']):>10} {fmt_time(r['direct_s']):>10} "
+            f"{fmt_signed_time(r['own_s']):>10}  {'ok' if r['agrees'] else 'DIFFERS'}")
+
+
+def fmt_signed_time(s):
+    return ("-" if s < 0 else "+") + fmt_time(abs(s)).strip()
+
+
+def run_inv(nb, rng):
+    """The inv rows: real routines on 4 x 4 and 200 x 200 matrices, then stubs."""
+    print(f"\n{INV_HEADER}")
+    results, failed = [], []
+    for stubs in (False, True):
+        for case in INV_CASES:
+            for m in (INV_SIZES if not stubs else INV_SIZES[:1]):
+                try:
+                    results.append(measure_inv(nb, case, m, stubs, rng))
+                except Exception as error:  # reported; the other rows still run
+                    failed.append(f"inv {case.label} at m = {m}: {type(error).__name__}: {error}")
+                    print(f"FAILED {failed[-1]}", flush=True)
+                    continue
+                print(inv_line(results[-1]), flush=True)
+    print(f"own = ours - direct: inv's cost beyond the calls it makes (target: at most "
+          f"{fmt_time(INV_TARGET).strip()}); with stubs, ours itself bounds it from above")
+    return results, failed
 
 
 # ---- reporting ---------------------------------------------------------------
@@ -348,6 +466,13 @@ def main():
                 print(f"FAILED {failed[-1]}", flush=True)
                 break
             print(table_line(results[-1]), flush=True)
+    inv_results = []
+    if re.search(options.only, "inv"):
+        if "inv" in published(QUILLEMORA):
+            inv_results, inv_failed = run_inv(nb, rng)
+            failed += inv_failed
+        else:
+            missing.append("inv")
     if missing:
         print(f"\nskipped, not published yet: {', '.join(missing)}")
     if re.search(options.only, "product-python"):
@@ -360,7 +485,8 @@ def main():
     report = {"machine": {"python": platform.python_version(), "numpy": np.__version__,
                           "processor": platform.processor() or platform.machine(),
                           "cpus": os.cpu_count(), "unset": unset or "", **bounds},
-              "sizes": sizes, "results": results, "skipped": missing, "failed": failed}
+              "sizes": sizes, "results": results, "inv": inv_results, "skipped": missing,
+              "failed": failed}
     (RESULTS / "bench.json").write_text(json.dumps(report, indent=1) + "\n")
     print(f"\ntable: {(RESULTS / 'bench.json').relative_to(ROOT)}")
     if results:

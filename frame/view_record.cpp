@@ -1,9 +1,7 @@
 #include "view_record.h"
 
-#include <string>
-
 #include "array_object.h"
-#include "buffer_format.h"
+#include "buffer_check.h"
 #include "element_convert.h"
 #include "errors.h"
 #include "gil.h"
@@ -24,37 +22,7 @@ static_assert(kRequestFlags == 29);
 int fill_record(ViewObject* owner, int ndim, const TypeInfo& type, bool fresh, bool check_format,
                 __Pyx_memviewslice& out) {
     const Py_buffer& buf = owner->view;
-    if (buf.ndim != ndim) {
-        PyErr_Format(PyExc_ValueError, "Buffer has wrong number of dimensions (expected %d, got %d)", ndim,
-                     buf.ndim);
-        return -1;
-    }
-    if (fresh && check_format) {
-        const std::string problem = check_buffer_format(buf.format != nullptr ? buf.format : "B", type);
-        if (!problem.empty()) {
-            set_value_error(problem);
-            return -1;
-        }
-    }
-    if (static_cast<std::size_t>(buf.itemsize) != type.size) {
-        PyErr_Format(PyExc_ValueError,
-                     "Item size of buffer (%zu byte%s) does not match size of '%s' (%zu byte%s)",
-                     static_cast<std::size_t>(buf.itemsize), buf.itemsize > 1 ? "s" : "", type.name,
-                     type.size, type.size > 1 ? "s" : "");
-        return -1;
-    }
-    if (buf.len > 0 && buf.suboffsets != nullptr) {
-        for (int d = 0; d < ndim; ++d) {
-            if (buf.strides == nullptr) {
-                PyErr_SetString(PyExc_ValueError, "Buffer exposes suboffsets but no strides");
-                return -1;
-            }
-            if (buf.suboffsets[d] >= 0) {
-                PyErr_Format(PyExc_ValueError, "Buffer not compatible with direct access in dimension %d.", d);
-                return -1;
-            }
-        }
-    }
+    if (check_buffer(buf, ndim, type, fresh && check_format) < 0) return -1;
     out = __Pyx_memviewslice{};
     out.data = static_cast<char*>(buf.buf);
     // Without strides the buffer is C-contiguous.

@@ -80,7 +80,7 @@ TABLES = {
     QUILLEMORA: [("inv", "PyArrayObject *(PyArrayObject *, struct __pyx_opt_args_6zalmor_3ops_10quillemora_inv *__pyx_optional_args)")],
 }
 # Rows that every build publishes already.
-REQUIRED_ROWS = {BRENTHOSCA: [name for name, _ in PROD_ROWS], PONDISTRA: [], QUILLEMORA: []}
+REQUIRED_ROWS = {BRENTHOSCA: [name for name, _ in PROD_ROWS], PONDISTRA: [], QUILLEMORA: ["inv"]}
 
 ISCLOSE_SIG = "int (double, double, struct __pyx_opt_args_6zalmor_3ops_10hemvarinto_isclose *__pyx_optional_args)"
 CISCLOSE_SIG = "int (__pyx_t_double_complex, __pyx_t_double_complex, struct __pyx_opt_args_6zalmor_3ops_10hemvarinto_cisclose *__pyx_optional_args)"

@@ -53,6 +53,10 @@ def test_rows_called_through_the_header(consumer):
     assert consumer.prod_c128(z[::-1]) == -2 + 0j
     assert consumer.isclose(1.0, 1.0 + 1e-9, 0, 0.0, 0.0)
     assert not consumer.isclose(1.0, 1.1, 2, 0.0, 0.05)
+    A = np.array([[2.0, 1.0], [1.0, 3.0]])
+    np.testing.assert_allclose(consumer.inv(A, None), np.linalg.inv(A))
+    np.testing.assert_allclose(consumer.inv(A, (3, A, 4, 0)), np.eye(2), atol=1e-12)
+    np.testing.assert_allclose(consumer.inv(A, (1, None, 99, 1)), np.linalg.inv(A))
 
 
 def test_returned_views_are_released_by_the_caller(consumer):

@@ -3,6 +3,9 @@
 
 #include "frame/module.h"
 #include "frame/package_import.h"
+#include "ops/quillemora/globals.h"
+#include "ops/quillemora/inverse.h"
+#include "zalmor/capi.h"
 
 PyMODINIT_FUNC PyInit_quillemora(void);
 extern "C" {
@@ -15,7 +18,13 @@ namespace {
 
 const char* const kBuiltins[] = {"NotImplementedError", "ImportError"};
 
+// The native function table, in registration order.
+const frame::ExportRow kExports[] = {
+    {"inv", reinterpret_cast<void*>(static_cast<zalmor_inv_t>(&inv)), ZALMOR_SIG_inv},
+};
+
 int body(PyObject* module) {
+    if (make_names() < 0) return -1;
     if (frame::import_as_global(module, "numpy", "np") < 0) return -1;
     return frame::import_as_global(module, "scipy", "sp");
 }
@@ -27,7 +36,7 @@ const frame::ModuleDescription kModule = {
     .is_main = &__pyx_module_is_main_zalmor__ops__quillemora,
     .methods = nullptr,
     .builtins = kBuiltins,
-    .exports = {},
+    .exports = kExports,
     .views = false,
     .numpy_types = true,
     .siblings = {},

@@ -342,8 +342,24 @@ static PyTypeObject FormatBufferType = {
     sizeof(FormatBuffer),
 };
 
+/* inv(A, record): quillemora's inv, bound with ZALMOR_IMPORT. `record` is None
+ * for a null record, else (__pyx_n, b, method, force); every field is filled
+ * in, whatever the count says, so that fields beyond it must go unread. */
+static PyObject *consumer_inv(PyObject *self, PyObject *args) {
+    zalmor_inv_t inv;
+    PyObject *A, *record;
+    struct __pyx_opt_args_6zalmor_3ops_10quillemora_inv opt;
+    (void)self;
+    if (!PyArg_ParseTuple(args, "OO", &A, &record)) return NULL;
+    if (ZALMOR_IMPORT(quillemora, inv, &inv) < 0) return NULL;
+    if (record == Py_None) return inv(A, NULL);
+    if (!PyArg_ParseTuple(record, "iOii", &opt.__pyx_n, &opt.b, &opt.method, &opt.force)) return NULL;
+    return inv(A, &opt);
+}
+
 static PyMethodDef consumer_methods[] = {
     {"sqrt_sum", consumer_sqrt_sum, METH_O, NULL},
+    {"inv", consumer_inv, METH_VARARGS, NULL},
     {"call_map", consumer_call_map, METH_VARARGS, NULL},
     {"view_info", consumer_view_info, METH_O, NULL},
     {"view_bytes", consumer_view_bytes, METH_O, NULL},
