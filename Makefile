@@ -11,7 +11,7 @@ SOURCES := $(shell find frame common ops utils include -type f 2>/dev/null) CMak
            $(shell find python -name '*.py' 2>/dev/null)
 ASAN_SITE := build/sanitized-site
 
-.PHONY: build test test-sanitized bench clean system-packages
+.PHONY: build test test-sanitized bench fuzz clean system-packages
 
 build: $(VENV)/.built-stamp
 
@@ -51,6 +51,21 @@ SANITIZED_ENV = LD_PRELOAD="$$(cc -print-file-name=libasan.so)" \
 test-sanitized: $(ASAN_SITE)/.built-stamp
 	$(SANITIZED_ENV) $(VPY) -c "import zalmor.ops.brenthosca as m; assert '$(ASAN_SITE)' in m.__file__, m.__file__"
 	$(SANITIZED_ENV) $(VPY) -m pytest -q tests
+
+# Fuzzing of the buffer format check with libFuzzer (clang), for FUZZ_SECONDS.
+FUZZ_SECONDS ?= 60
+FUZZER := build/fuzz/format_fuzzer
+
+$(FUZZER): tests/fuzz/format_fuzzer.cpp frame/buffer_format.cpp frame/buffer_format.h frame/type_info.h
+	@command -v clang++ >/dev/null 2>&1 && test -n "$$(clang++ -print-file-name=libclang_rt.fuzzer-x86_64.a | grep /)" \
+	  || (apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang libclang-rt-14-dev)
+	mkdir -p build/fuzz
+	clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
+	  -I. tests/fuzz/format_fuzzer.cpp frame/buffer_format.cpp -o $@
+
+fuzz: $(FUZZER)
+	rm -rf build/fuzz/corpus && cp -r tests/fuzz/corpus build/fuzz/corpus
+	$(FUZZER) -max_total_time=$(FUZZ_SECONDS) -timeout=5 -max_len=512 -print_final_stats=1 build/fuzz/corpus
 
 bench: build
 	$(VPY) bench/run.py $(BENCH_ARGS)

@@ -211,7 +211,8 @@ static PyObject *consumer_sqrt_sum(PyObject *self, PyObject *obj) {
 }
 
 /* FormatBuffer(data, format, itemsize, shape, strides=None, suboffsets=None,
- * readonly=False): exports `data` (copied) with exactly the description given,
+ * readonly=False, offset=0): exports `data` (copied), starting `offset` bytes
+ * in, with exactly the description given,
  * whatever the request asks, so tests can hand out formats and layouts that
  * other exporters cannot make (and exporters that misbehave). */
 typedef struct {
@@ -225,6 +226,7 @@ typedef struct {
     Py_ssize_t strides[8];
     Py_ssize_t suboffsets[8];
     int has_strides, has_suboffsets, readonly;
+    Py_ssize_t offset;
     Py_ssize_t exports;
 } FormatBuffer;
 
@@ -252,15 +254,22 @@ static int read_extents(PyObject *seq, Py_ssize_t *out, int *count) {
 
 static int format_buffer_init(PyObject *op, PyObject *args, PyObject *kwargs) {
     static const char *keywords[] = {"data", "format", "itemsize", "shape", "strides", "suboffsets",
-                                     "readonly", NULL};
+                                     "readonly", "offset", NULL};
     FormatBuffer *self = (FormatBuffer *)op;
     Py_buffer data;
     const char *format;
     PyObject *shape, *strides = Py_None, *suboffsets = Py_None;
     int readonly = 0, count = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*snO|OOp", (char **)keywords, &data, &format,
-                                     &self->itemsize, &shape, &strides, &suboffsets, &readonly))
+    self->offset = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*snO|OOpn", (char **)keywords, &data, &format,
+                                     &self->itemsize, &shape, &strides, &suboffsets, &readonly,
+                                     &self->offset))
         return -1;
+    if (self->offset < 0 || self->offset > data.len) {
+        PyBuffer_Release(&data);
+        PyErr_SetString(PyExc_ValueError, "offset outside the data");
+        return -1;
+    }
     self->len = data.len;
     self->data = (char *)PyMem_Malloc(data.len ? (size_t)data.len : 1);
     self->format = (char *)PyMem_Malloc(strlen(format) + 1);
@@ -301,8 +310,8 @@ static int format_buffer_get(PyObject *op, Py_buffer *view, int flags) {
         view->obj = NULL;
         return -1;
     }
-    view->buf = self->data;
-    view->len = self->len;
+    view->buf = self->data + self->offset;
+    view->len = self->len - self->offset;
     view->readonly = self->readonly;
     view->itemsize = self->itemsize;
     view->format = self->format;
