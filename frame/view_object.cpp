@@ -178,17 +178,19 @@ PyGetSetDef slice_getset[] = {
 PyObject* copy_in_order(SliceObject* self, bool fortran) {
     const Layout src = layout_of(self);
     const Py_buffer& v = self->base.view;
-    Ref array = Ref::steal(new_array({src.shape, static_cast<std::size_t>(src.ndim)}, v.itemsize,
+    // The array type has no empty extents: an empty selection is copied into
+    // an array of one item, of which the copy's view shows nothing.
+    Py_ssize_t extents[kMaxDims];
+    for (int d = 0; d < src.ndim; ++d) extents[d] = src.shape[d] > 0 ? src.shape[d] : 1;
+    Ref array = Ref::steal(new_array({extents, static_cast<std::size_t>(src.ndim)}, v.itemsize,
                                      v.format != nullptr ? v.format : "B", fortran));
     if (!array) return nullptr;
     auto* arr = reinterpret_cast<ArrayObject*>(array.get());
     Layout dst;
     dst.data = arr->data;
-    dst.ndim = arr->ndim;
-    for (int d = 0; d < dst.ndim; ++d) {
-        dst.shape[d] = arr->shape[d];
-        dst.strides[d] = arr->strides[d];
-    }
+    dst.ndim = src.ndim;
+    for (int d = 0; d < dst.ndim; ++d) dst.shape[d] = src.shape[d];
+    contiguous_strides(dst, static_cast<std::size_t>(v.itemsize), fortran);
     copy_elements(src, dst, static_cast<std::size_t>(v.itemsize));
 
     Ref owner = Ref::steal(reinterpret_cast<PyObject*>(
@@ -282,7 +284,7 @@ int resolve_index(SliceObject* self, PyObject* key, Layout& out, bool& scalar) {
                 return -1;
         } else if (PyIndex_Check(item)) {
             it.kind = IndexItem::Kind::integer;
-            it.value = PyNumber_AsSsize_t(item, PyExc_IndexError);
+            it.value = PyNumber_AsSsize_t(item, nullptr);  // clipped: still out of bounds
             if (it.value == -1 && PyErr_Occurred()) return -1;
         } else {
             PyErr_Format(PyExc_TypeError, "Cannot index with type '%s'", Py_TYPE(item)->tp_name);
