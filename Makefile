@@ -11,7 +11,7 @@ SOURCES := $(shell find frame common ops utils include -type f 2>/dev/null) CMak
            $(shell find python -name '*.py' 2>/dev/null)
 ASAN_SITE := build/sanitized-site
 
-.PHONY: build test test-sanitized bench fuzz clean system-packages
+.PHONY: build test test-sanitized test-valgrind bench fuzz clean system-packages
 
 build: $(VENV)/.built-stamp
 
@@ -51,6 +51,18 @@ SANITIZED_ENV = LD_PRELOAD="$$(cc -print-file-name=libasan.so)" \
 test-sanitized: $(ASAN_SITE)/.built-stamp
 	$(SANITIZED_ENV) $(VPY) -c "import zalmor.ops.brenthosca as m; assert '$(ASAN_SITE)' in m.__file__, m.__file__"
 	$(SANITIZED_ENV) $(VPY) -m pytest -q tests
+
+# A part of the suite under valgrind's memcheck: no errors and no definite
+# leaks from the modules.
+VALGRIND_TESTS ?= tests/test_native_header.py tests/test_product.py tests/test_maps.py tests/test_views.py
+
+test-valgrind: build
+	@command -v valgrind >/dev/null 2>&1 || (apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq valgrind)
+	mkdir -p build
+	PYTHONMALLOC=malloc ZALMOR_VALGRIND=1 valgrind --tool=memcheck --leak-check=full \
+	  --show-leak-kinds=definite --num-callers=40 --log-file=build/valgrind.log \
+	  $(VPY) -m pytest -q -p no:cacheprovider $(VALGRIND_TESTS)
+	$(VPY) tests/valgrind_summary.py build/valgrind.log
 
 # Fuzzing of the buffer format check with libFuzzer (clang), for FUZZ_SECONDS.
 FUZZ_SECONDS ?= 60

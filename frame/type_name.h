@@ -2,8 +2,9 @@
 
 namespace zalmor::frame {
 
-// "<qualified>.<name>", allocated once for the life of the process (type names
-// must outlive their types). Null with MemoryError set when out of memory.
+// "<qualified>.<name>" in static storage, which outlives every type (some
+// interpreters keep the pointer a type is made with). Null with MemoryError
+// set when the storage is used up.
 const char* type_name(const char* qualified, const char* name);
 
 }  // namespace zalmor::frame

@@ -148,8 +148,8 @@ def rss_kib():
         return int(f.read().split()[1]) * resource.getpagesize() // 1024
 
 
-@pytest.mark.skipif(os.environ.get("ZALMOR_SANITIZED") == "1",
-                    reason="the address sanitizer keeps freed memory in quarantine")
+@pytest.mark.skipif(os.environ.get("ZALMOR_SANITIZED") == "1" or os.environ.get("ZALMOR_VALGRIND") == "1",
+                    reason="the memory checkers keep freed memory aside and do the checking")
 @pytest.mark.parametrize("row", REAL_MAPS + COMPLEX_MAPS)
 def test_no_memory_is_kept_over_many_calls(native, row):
     dtype = np.complex128 if row in COMPLEX_MAPS else np.float64
