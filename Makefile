@@ -44,7 +44,7 @@ $(ASAN_SITE)/.built-stamp: $(STAMP) $(SOURCES)
 	touch $@
 
 SANITIZED_ENV = LD_PRELOAD="$$(cc -print-file-name=libasan.so)" \
-	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:allocator_may_return_null=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	ZALMOR_SANITIZED=1 PYTHONPATH=$(ASAN_SITE)
 
