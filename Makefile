@@ -11,7 +11,7 @@ SOURCES := $(shell find frame common ops utils include -type f 2>/dev/null) CMak
            $(shell find python -name '*.py' 2>/dev/null)
 ASAN_SITE := build/sanitized-site
 
-.PHONY: build test test-sanitized test-valgrind bench fuzz clean system-packages
+.PHONY: build test test-long test-sanitized test-valgrind bench fuzz clean system-packages
 
 build: $(VENV)/.built-stamp
 
@@ -36,6 +36,10 @@ $(VENV)/.built-stamp: $(STAMP) $(SOURCES)
 
 test: build
 	$(VPY) -m pytest -q tests
+
+# The long thread and leak loops (10**5 calls per row).
+test-long: build
+	ZALMOR_LONG_TESTS=1 $(VPY) -m pytest -q tests/test_threads.py tests/test_leaks.py
 
 $(ASAN_SITE)/.built-stamp: $(STAMP) $(SOURCES)
 	rm -rf $(ASAN_SITE)

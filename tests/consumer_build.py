@@ -12,7 +12,7 @@ import sysconfig
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 SOURCE = ROOT / "tests" / "consumer" / "consumer.c"
 FLAGS = ["-shared", "-fPIC", "-O1", "-Wall", "-Wextra", "-Werror", "-pedantic",
-         "-Wno-missing-field-initializers"]
+         "-Wno-missing-field-initializers", "-pthread"]
 LANGUAGES = {
     "c": ("cc", ["-x", "c", "-std=c99"]),
     "cpp": ("c++", ["-x", "c++", "-std=c++17"]),

@@ -5,6 +5,7 @@
  */
 #include "zalmor/capi.h"
 
+#include <pthread.h>
 #include <string.h>
 
 #ifndef CONSUMER_NAME
@@ -366,7 +367,131 @@ static PyObject *consumer_inv(PyObject *self, PyObject *args) {
     return inv(A, &opt);
 }
 
+/* ---- calls from many threads without the interpreter lock ------------- */
+
+typedef struct {
+    zalmor_map_t map;
+    __Pyx_memviewslice view;
+    const char *expected; /* the result's bytes, as one call gave them */
+    Py_ssize_t nbytes;
+    long calls;
+    long wrong;
+    /* hand-off between threads: a shared ring of result views */
+    pthread_mutex_t *lock;
+    pthread_cond_t *cond;
+    __Pyx_memviewslice *ring;
+    long *head, *tail, capacity;
+} hammer_t;
+
+static int result_ok(const hammer_t *h, const __Pyx_memviewslice *r) {
+    return r->memview != NULL && r->shape[0] * r->strides[0] == h->nbytes &&
+           memcmp(r->data, h->expected, (size_t)h->nbytes) == 0;
+}
+
+static void *hammer_calls(void *arg) {
+    hammer_t *h = (hammer_t *)arg;
+    long i;
+    for (i = 0; i < h->calls; ++i) {
+        __Pyx_memviewslice r = h->map(h->view);
+        if (!result_ok(h, &r)) h->wrong++;
+        zalmor_view_release(&r);
+    }
+    return NULL;
+}
+
+/* Producers make results and put them in the ring; consumers check and release them. */
+static void *hammer_produce(void *arg) {
+    hammer_t *h = (hammer_t *)arg;
+    long i;
+    for (i = 0; i < h->calls; ++i) {
+        __Pyx_memviewslice r = h->map(h->view);
+        pthread_mutex_lock(h->lock);
+        while (*h->head - *h->tail == h->capacity) pthread_cond_wait(h->cond, h->lock);
+        h->ring[*h->head % h->capacity] = r;
+        ++*h->head;
+        pthread_cond_broadcast(h->cond);
+        pthread_mutex_unlock(h->lock);
+    }
+    return NULL;
+}
+
+static void *hammer_consume(void *arg) {
+    hammer_t *h = (hammer_t *)arg;
+    long i;
+    for (i = 0; i < h->calls; ++i) {
+        __Pyx_memviewslice r;
+        pthread_mutex_lock(h->lock);
+        while (*h->head == *h->tail) pthread_cond_wait(h->cond, h->lock);
+        r = h->ring[*h->tail % h->capacity];
+        ++*h->tail;
+        pthread_cond_broadcast(h->cond);
+        pthread_mutex_unlock(h->lock);
+        if (!result_ok(h, &r)) h->wrong++;
+        zalmor_view_release(&r);
+    }
+    return NULL;
+}
+
+/* hammer_map(row, buffer, threads, calls, handoff): `threads` threads call the
+ * map `calls` times each without the interpreter lock; with handoff, half of
+ * them make the results and the other half check and release them. Returns
+ * the number of wrong or failed results. */
+static PyObject *consumer_hammer_map(PyObject *self, PyObject *args) {
+    const char *row;
+    PyObject *obj;
+    int threads, handoff, i, started = 0;
+    long calls, wrong = 0, head = 0, tail = 0;
+    Py_buffer buffer;
+    hammer_t proto, work[64];
+    pthread_t ids[64];
+    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+    pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
+    __Pyx_memviewslice ring[16], first;
+    (void)self;
+    if (!PyArg_ParseTuple(args, "sOilp", &row, &obj, &threads, &calls, &handoff)) return NULL;
+    if (threads < 1 || threads > 64 || (handoff && threads % 2)) {
+        PyErr_SetString(PyExc_ValueError, "1 to 64 threads, an even number for a hand-off");
+        return NULL;
+    }
+    memset(&proto, 0, sizeof proto);
+    if (zalmor_capi_import(ZALMOR_MODULE_brenthosca, row, ZALMOR_SIG_MAP, (void **)&proto.map) < 0)
+        return NULL;
+    if (view_of(obj, &buffer, &proto.view) < 0) return NULL;
+    first = proto.map(proto.view);
+    if (first.memview == NULL) {
+        PyBuffer_Release(&buffer);
+        return NULL;
+    }
+    proto.nbytes = first.shape[0] * first.strides[0];
+    proto.expected = first.data;
+    proto.calls = calls;
+    proto.lock = &lock;
+    proto.cond = &cond;
+    proto.ring = ring;
+    proto.head = &head;
+    proto.tail = &tail;
+    proto.capacity = 16;
+    Py_BEGIN_ALLOW_THREADS
+    for (i = 0; i < threads; ++i) {
+        void *(*body)(void *) = !handoff ? hammer_calls : (i % 2 ? hammer_consume : hammer_produce);
+        work[i] = proto;
+        if (pthread_create(&ids[i], NULL, body, &work[i]) != 0) break;
+        ++started;
+    }
+    for (i = 0; i < started; ++i) pthread_join(ids[i], NULL);
+    Py_END_ALLOW_THREADS
+    for (i = 0; i < started; ++i) wrong += work[i].wrong;
+    zalmor_view_release(&first);
+    PyBuffer_Release(&buffer);
+    if (started != threads) {
+        PyErr_SetString(PyExc_RuntimeError, "could not start the threads");
+        return NULL;
+    }
+    return PyLong_FromLong(wrong);
+}
+
 static PyMethodDef consumer_methods[] = {
+    {"hammer_map", consumer_hammer_map, METH_VARARGS, NULL},
     {"sqrt_sum", consumer_sqrt_sum, METH_O, NULL},
     {"inv", consumer_inv, METH_VARARGS, NULL},
     {"call_map", consumer_call_map, METH_VARARGS, NULL},
