@@ -3,6 +3,8 @@
 
 #include <Python.h>
 
+#include "compat.h"
+
 #include <utility>
 
 namespace zalmor::frame {
