@@ -269,9 +269,22 @@ ZALMOR_VECTOR_CLONES float add_floats(float s, const char* xs, std::ptrdiff_t n)
     return add_run(s, xs, n, Value{});
 }
 
+// The grouping is shown above for rounding to nearest. (Under rounding toward
+// zero, how a term rounds depends on the sign of the sum, which the rounded
+// terms do not know.) In any other mode that the caller has set in the SSE
+// control register, the terms go one at a time.
+bool rounding_to_nearest() noexcept { return (__builtin_ia32_stmxcsr() & 0x6000u) == 0; }
+
 }  // namespace
 
 double add_in_order(double s, const char* xs, std::ptrdiff_t n, Term term) noexcept {
+    if (!rounding_to_nearest()) {
+        switch (term) {
+        case Term::square: return add_each(s, xs, n, Square{});
+        case Term::magnitude: return add_each(s, xs, n, Magnitude{});
+        case Term::value: return add_each(s, xs, n, Value{});
+        }
+    }
     switch (term) {
     case Term::square: return add_squares(s, xs, n);
     case Term::magnitude: return add_magnitudes(s, xs, n);
@@ -280,6 +293,9 @@ double add_in_order(double s, const char* xs, std::ptrdiff_t n, Term term) noexc
     return add_values(s, xs, n);
 }
 
-float add_in_order(float s, const char* xs, std::ptrdiff_t n) noexcept { return add_floats(s, xs, n); }
+float add_in_order(float s, const char* xs, std::ptrdiff_t n) noexcept {
+    if (!rounding_to_nearest()) return add_each(s, xs, n, Value{});
+    return add_floats(s, xs, n);
+}
 
 }  // namespace zalmor::brenthosca

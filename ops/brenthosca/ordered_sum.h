@@ -16,8 +16,8 @@ enum class Term {
 // s + t(x[0]) + t(x[1]) + ... + t(x[n-1]), each addition rounded in turn from
 // left to right: bit for bit the result of
 //     for (i = 0; i < n; ++i) s = s + t(x[i]);
-// in double arithmetic (round to nearest). `xs` holds n contiguous doubles at
-// any alignment.
+// in double arithmetic, in the caller's rounding mode. `xs` holds n contiguous
+// doubles at any alignment.
 double add_in_order(double s, const char* xs, std::ptrdiff_t n, Term term) noexcept;
 
 // The same in single precision, adding the elements themselves.

@@ -2,6 +2,7 @@
 // built to hit every reason a block is refused: ties, binade crossings, sign
 // changes, zero, tiny and huge sums, infinities and NaN.
 #include <bit>
+#include <cfenv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -167,4 +168,16 @@ CORE_TEST(ordered_sum_in_single_precision) {
     check_float("ones at 2^24", 0x1p24f, std::vector<float>(5000, 1.0f));
     check_float("ones", 0.0f, std::vector<float>(1 << 17, 1.0f));
     check_float("halves", 0x1p23f, std::vector<float>(5000, 0.5f));
+}
+
+CORE_TEST(ordered_sum_follows_the_callers_rounding_mode) {
+    std::mt19937_64 rng(17);
+    std::normal_distribution<double> normal;
+    // Rounding toward zero rounds negative sums up and positive ones down.
+    const auto xs = doubles(20000, [&] { return normal(rng) - 1.0; });
+    for (int mode : {FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+        std::fesetround(mode);
+        check_double("directed rounding", 0.0, xs);
+        std::fesetround(FE_TONEAREST);
+    }
 }
