@@ -12,10 +12,11 @@ namespace {
 
 using frame::Strided;
 
-// IEEE equality of n contiguous floating elements, compared in blocks of four
-// vectors; the first block that holds a difference ends the comparison.
+// Equality of n contiguous elements (IEEE equality for floating types),
+// compared in blocks of four vectors; the first block that holds a difference
+// ends the comparison.
 template <class T>
-ZALMOR_INLINE bool same_floating(const char* a, const char* b, std::ptrdiff_t n) noexcept {
+ZALMOR_INLINE bool same_contiguous(const char* a, const char* b, std::ptrdiff_t n) noexcept {
     constexpr std::ptrdiff_t W = simd::Lanes<T>::width, block = 4 * W, size = sizeof(T);
     std::ptrdiff_t i = 0;
     for (; i + block <= n; i += block) {
@@ -35,10 +36,17 @@ ZALMOR_INLINE bool same_floating(const char* a, const char* b, std::ptrdiff_t n)
 }
 
 ZALMOR_VECTOR_CLONES bool same_doubles(const char* a, const char* b, std::ptrdiff_t n) noexcept {
-    return same_floating<double>(a, b, n);
+    return same_contiguous<double>(a, b, n);
 }
 ZALMOR_VECTOR_CLONES bool same_floats(const char* a, const char* b, std::ptrdiff_t n) noexcept {
-    return same_floating<float>(a, b, n);
+    return same_contiguous<float>(a, b, n);
+}
+// Integers are equal when their bits are: signed and unsigned alike.
+ZALMOR_VECTOR_CLONES bool same_words(const char* a, const char* b, std::ptrdiff_t n) noexcept {
+    return same_contiguous<std::uint32_t>(a, b, n);
+}
+ZALMOR_VECTOR_CLONES bool same_double_words(const char* a, const char* b, std::ptrdiff_t n) noexcept {
+    return same_contiguous<std::uint64_t>(a, b, n);
 }
 
 template <class T, class Same>
@@ -82,7 +90,7 @@ template <class T>
 bool same_elements(Strided<T> a, Strided<T> b) noexcept {
     if (a.contiguous() && b.contiguous()) {
         if constexpr (std::is_integral_v<T>) {
-            return std::memcmp(a.data, b.data, static_cast<std::size_t>(a.n) * sizeof(T)) == 0;
+            return sizeof(T) == 4 ? same_words(a.data, b.data, a.n) : same_double_words(a.data, b.data, a.n);
         } else if constexpr (std::is_same_v<T, float>) {
             return same_floats(a.data, b.data, a.n);
         } else {
