@@ -200,13 +200,14 @@ import struct  # noqa: E402
 
 import numpy as np  # noqa: E402
 
-LAYOUTS = ("contiguous", "every second", "reversed", "unaligned")
+LAYOUTS = ("contiguous", "every second", "reversed", "unaligned", "shifted")
 
 
 def laid_out(values, dtype, layout):
     """A one-dimensional array holding `values` in the given memory layout:
     contiguous; every second element of a larger array (the others poisoned);
-    a negative stride; or an odd byte stride from a misaligned address."""
+    a negative stride; an odd byte stride from a misaligned address; or
+    contiguous from a misaligned address."""
     base = np.asarray(values, dtype=dtype)
     n, size = base.size, base.itemsize
     if layout == "contiguous":
@@ -218,7 +219,7 @@ def laid_out(values, dtype, layout):
         return out[::2]
     if layout == "reversed":
         return base[::-1].copy()[::-1]
-    stride = size + 3
+    stride = size + 3 if layout == "unaligned" else size
     raw = np.full(1 + n * stride + size, 0x5A, dtype=np.uint8)
     out = np.ndarray((n,), dtype=dtype, buffer=raw, offset=1, strides=(stride,))
     out[...] = base
