@@ -160,6 +160,7 @@ def test_norms_of_every_order(kernels, row, dtype, layout):
     if dtype == np.complex128:
         values = values + 1j * rng.standard_normal(5000)
     values[::97] = 0
+    values[5::101] *= 1e-310  # subnormal
     values[7] = NAN
     for order in (1.0, 2.0, 3.0, 0.5, -1.5, 0.0, INF, -INF, NAN):
         for part in (values, values[7:], values[8:], np.abs(values[8:])):
