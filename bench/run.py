@@ -93,6 +93,12 @@ def grid(n, rng, dtype):
     return (np.array([first, middle, last], dtype=dtype),)
 
 
+def apart(n, rng, dtype):
+    """Two vectors that are nowhere close: an `any` test must read both to the end."""
+    x = normal(n, rng, dtype)[0]
+    return (x, x + 1)
+
+
 # ---- the rows ----------------------------------------------------------------
 
 @dataclasses.dataclass(frozen=True)
@@ -126,6 +132,21 @@ def fused(family, numpy, data=normal, **kw):
                 rtol=RTOL.get(t, 0.0), **kw) for k, t in enumerate(TYPES)]
 
 
+def sums():
+    """The seven __pyx_fuse_<k>sum instances. Floating sums are added strictly
+    in order, so their result must equal np.cumsum's last element exactly
+    (add.accumulate is sequential too); they are held against the latency
+    bound of that order."""
+    rows = []
+    for k, t in enumerate(TYPES):
+        ordered = t in ("f4", "f8", "c16")
+        rows.append(Row(f"__pyx_fuse_{k}sum", t, "np.sum(x, dtype=x.dtype)", label=f"sum[{t}]",
+                        expect="np.cumsum(x)[-1]" if ordered else "", rtol=0.0,
+                        bound="seqadd" if ordered else "read"))
+    return rows
+
+
+INF = float("inf")
 ROWS = [
     Row("sign", "f8", "np.sign(x)", out="i4"),
     Row("csign", "c16", "np.sign(x)", out="c16"),
@@ -134,6 +155,31 @@ ROWS = [
     Row("sqrt", "f8", "np.sqrt(x)", positive, out="f8"),
     Row("csqrt", "c16", "np.sqrt(x)", out="c16"),
     *fused("prod", "np.prod(x, dtype=x.dtype)", unit),
+    *sums(),
+    Row("cprod", "c16", "np.prod(x)", unit, rtol=1e-9),
+    Row("mean", "f8", "np.mean(x)", bound="seqadd", expect="np.cumsum(x)[-1] / x.size", rtol=0.0),
+    Row("norm", "f8", "np.linalg.norm(x)", label="norm2", rtol=1e-9),
+    Row("norm", "f8", "np.linalg.norm(x, 1)", opt=(1, 1.0), label="norm1", rtol=1e-9),
+    Row("norm", "f8", "np.linalg.norm(x, 3)", opt=(1, 3.0), label="norm3", rtol=1e-9),
+    Row("norm", "f8", "np.linalg.norm(x, 0)", opt=(1, 0.0), label="norm0"),
+    Row("norm", "f8", "np.linalg.norm(x, np.inf)", opt=(1, INF), label="norm_inf"),
+    Row("norm", "f8", "np.linalg.norm(x, -np.inf)", opt=(1, -INF), label="norm_-inf"),
+    Row("cnorm", "c16", "np.linalg.norm(x)", label="cnorm2", rtol=1e-9),
+    Row("cnorm", "c16", "np.linalg.norm(x, np.inf)", opt=(1, INF), label="cnorm_inf"),
+    Row("min", "f8", "np.min(x)"),
+    Row("max", "f8", "np.max(x)"),
+    Row("argmin", "f8", "np.argmin(x)"),
+    Row("argmax", "f8", "np.argmax(x)"),
+    Row("argminmax", "f8", "np.ptp(x)", expect="(np.argmin(x), np.argmax(x))"),
+    Row("width", "f8", "np.ptp(x)"),
+    Row("cwidth", "c16", "np.ptp(np.abs(x))"),
+    *[Row(f"__pyx_fuse_{k}equal", t, "np.array_equal(x, y)", twins, label=f"equal[{t}]")
+      for k, t in enumerate(TYPES[:6])],
+    Row("cequal", "c16", "np.array_equal(x, y)", twins),
+    Row("allclose", "f8", "np.allclose(x, y)", twins),
+    Row("callclose", "c16", "np.allclose(x, y)", twins),
+    Row("anyclose", "f8", "np.isclose(x, y).any()", apart),
+    Row("canyclose", "c16", "np.isclose(x, y).any()", apart),
     Row("product", "u4", "np.ascontiguousarray(np.indices(x).reshape(x.size, -1).T, np.uint32)",
         grid, out="u4", module=PONDISTRA, bound="write"),
     Row("product", "u4", "list(itertools.product(*[range(v) for v in x.tolist()]))", grid,

@@ -51,11 +51,12 @@ inline Complex muldc3(Complex a, Complex b) noexcept {
 }
 
 // One step of a running complex product: the plain formula, and the runtime's
-// recovery only when a part of that came out NaN.
-inline Complex multiply_step(Complex acc, Complex x) noexcept {
+// recovery only when a part of that came out NaN, called as acc * x (or, with
+// `x_first`, as x * acc; the routine gives the same value either way).
+inline Complex multiply_step(Complex acc, Complex x, bool x_first = false) noexcept {
     const double re = acc.re * x.re - acc.im * x.im;
     const double im = acc.re * x.im + acc.im * x.re;
-    if (std::isnan(re) || std::isnan(im)) return muldc3(acc, x);
+    if (std::isnan(re) || std::isnan(im)) return x_first ? muldc3(x, acc) : muldc3(acc, x);
     return {re, im};
 }
 

@@ -48,6 +48,10 @@ void report_unraisable(const char* qualname) noexcept {
     PyObject *type, *value, *tb;
     PyErr_Fetch(&type, &value, &tb);
     if (type == nullptr) return;
+    // One exception object for both reports (a raised message is otherwise
+    // made into an exception object separately by each).
+    PyErr_NormalizeException(&type, &value, &tb);
+    if (tb != nullptr && value != nullptr) PyException_SetTraceback(value, tb);
     // Print once with the full traceback (this also records it as the last
     // exception), then hand the very same exception to the unraisable writer.
     Py_XINCREF(type);

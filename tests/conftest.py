@@ -190,3 +190,74 @@ def capi():
         array_view=array_view, capsule_name=capsule_name, bind_row=bind_row,
         capsule_context=_api.PyCapsule_GetContext,
         capsule_destructor=_api.PyCapsule_GetDestructor)
+
+
+# ---- vectors in every memory layout, and a native caller of the scalar rows ----
+
+import contextlib  # noqa: E402
+import math  # noqa: E402
+import struct  # noqa: E402
+
+import numpy as np  # noqa: E402
+
+LAYOUTS = ("contiguous", "every second", "reversed", "unaligned", "shifted")
+
+
+def laid_out(values, dtype, layout):
+    """A one-dimensional array holding `values` in the given memory layout:
+    contiguous; every second element of a larger array (the others poisoned);
+    a negative stride; an odd byte stride from a misaligned address; or
+    contiguous from a misaligned address."""
+    base = np.asarray(values, dtype=dtype)
+    n, size = base.size, base.itemsize
+    if layout == "contiguous":
+        return base.copy()
+    if layout == "every second":
+        out = np.empty(2 * n, dtype=dtype)
+        out[1::2] = 7 if base.dtype.kind in "iu" else np.nan
+        out[::2] = base
+        return out[::2]
+    if layout == "reversed":
+        return base[::-1].copy()[::-1]
+    stride = size + 3 if layout == "unaligned" else size
+    raw = np.full(1 + n * stride + size, 0x5A, dtype=np.uint8)
+    out = np.ndarray((n,), dtype=dtype, buffer=raw, offset=1, strides=(stride,))
+    out[...] = base
+    return out
+
+
+def same_bits(a, b, fmt="d"):
+    """Bitwise equality of two floating values (any NaN equals any NaN)."""
+    if isinstance(a, complex) or isinstance(b, complex):
+        a, b = complex(a), complex(b)
+        return same_bits(a.real, b.real, fmt) and same_bits(a.imag, b.imag, fmt)
+    if math.isnan(a) and math.isnan(b):
+        return True
+    return struct.pack("<" + fmt, a) == struct.pack("<" + fmt, b)
+
+
+@pytest.fixture(scope="session")
+def kernels(tmp_path_factory):
+    """tests/consumer/kernels.c: calls rows natively, also from many threads."""
+    from consumer_build import build_kernels
+    return build_kernels(tmp_path_factory.mktemp("kernels"))
+
+
+@contextlib.contextmanager
+def _collect_unraisable():
+    seen = []
+    previous = sys.unraisablehook
+    sys.unraisablehook = lambda report: seen.append(
+        (report.object, report.exc_type, str(report.exc_value), report.exc_value))
+    try:
+        yield seen
+    finally:
+        sys.unraisablehook = previous
+
+
+@pytest.fixture
+def unraisable():
+    """A context manager collecting unraisable reports as (context, type,
+    message, exception). Enter it in the test body: pytest installs its own
+    hook around the test call, after the fixtures are set up."""
+    return _collect_unraisable

@@ -1,5 +1,5 @@
-"""Builds tests/consumer/consumer.c, a native caller of the modules' rows, as C
-and as C++ against include/zalmor/capi.h."""
+"""Builds the native callers of the modules' rows in tests/consumer/ against
+include/zalmor/capi.h: consumer.c (as C and as C++) and kernels.c."""
 
 import importlib.util
 import os
@@ -29,6 +29,24 @@ def build(language, out_dir):
     command = [compiler, *extra, *FLAGS, f"-DCONSUMER_NAME={name}",
                "-I", str(ROOT / "include"), "-I", sysconfig.get_paths()["include"],
                str(SOURCE), "-o", str(target)]
+    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+    subprocess.run(command, check=True, capture_output=True, text=True, env=env)
+    spec = importlib.util.spec_from_file_location(name, target)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    sys.modules[name] = module
+    return module
+
+
+def build_kernels(out_dir):
+    """Compiles tests/consumer/kernels.c (C, with threads) and imports it."""
+    name = "_zalmor_kernels"
+    target = pathlib.Path(out_dir) / (name + sysconfig.get_config_var("EXT_SUFFIX"))
+    # Not -pedantic: it calls rows through addresses held as void *.
+    flags = [f for f in FLAGS if f != "-pedantic"]
+    command = ["cc", "-x", "c", "-std=c99", *flags, "-pthread",
+               "-I", str(ROOT / "include"), "-I", sysconfig.get_paths()["include"],
+               str(ROOT / "tests" / "consumer" / "kernels.c"), "-o", str(target)]
     env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
     subprocess.run(command, check=True, capture_output=True, text=True, env=env)
     spec = importlib.util.spec_from_file_location(name, target)

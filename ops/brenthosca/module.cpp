@@ -2,6 +2,8 @@
 #include <Python.h>
 
 #include "frame/module.h"
+#include "ops/brenthosca/equality.h"
+#include "ops/brenthosca/extremes.h"
 #include "ops/brenthosca/map_rows.h"
 #include "ops/brenthosca/reductions.h"
 #include "ops/brenthosca/siblings.h"
@@ -29,12 +31,41 @@ const char* const kBuiltins[] = {"range",     "ValueError", "MemoryError", "enum
 
 // In table order; rows appear as their kernels exist.
 const frame::ExportRow kExports[] = {
+    {"cequal", address(&cequal), ZALMOR_SIG_cequal},
+    {"allclose", address(&allclose), ZALMOR_SIG_allclose},
+    {"callclose", address(&callclose), ZALMOR_SIG_callclose},
+    {"anyclose", address(&anyclose), ZALMOR_SIG_anyclose},
+    {"canyclose", address(&canyclose), ZALMOR_SIG_canyclose},
     {"sign", address(&sign), ZALMOR_SIG_sign},
     {"csign", address(&csign), ZALMOR_SIG_csign},
     {"fabs", address(&fabs), ZALMOR_SIG_fabs},
     {"cabs", address(&cabs), ZALMOR_SIG_cabs},
+    {"width", address(&width), ZALMOR_SIG_width},
+    {"cwidth", address(&cwidth), ZALMOR_SIG_cwidth},
     {"sqrt", address(&sqrt), ZALMOR_SIG_sqrt},
     {"csqrt", address(&csqrt), ZALMOR_SIG_csqrt},
+    {"norm", address(&norm), ZALMOR_SIG_norm},
+    {"cnorm", address(&cnorm), ZALMOR_SIG_cnorm},
+    {"cprod", address(&cprod), ZALMOR_SIG_cprod},
+    {"mean", address(&mean), ZALMOR_SIG_mean},
+    {"min", address(&min), ZALMOR_SIG_min},
+    {"max", address(&max), ZALMOR_SIG_max},
+    {"argmin", address(&argmin), ZALMOR_SIG_argmin},
+    {"argmax", address(&argmax), ZALMOR_SIG_argmax},
+    {"argminmax", address(&argminmax), ZALMOR_SIG_argminmax},
+    {"__pyx_fuse_0equal", address(&equal_row<std::int32_t>), ZALMOR_SIG___pyx_fuse_0equal},
+    {"__pyx_fuse_1equal", address(&equal_row<std::uint32_t>), ZALMOR_SIG___pyx_fuse_1equal},
+    {"__pyx_fuse_2equal", address(&equal_row<std::int64_t>), ZALMOR_SIG___pyx_fuse_2equal},
+    {"__pyx_fuse_3equal", address(&equal_row<std::uint64_t>), ZALMOR_SIG___pyx_fuse_3equal},
+    {"__pyx_fuse_4equal", address(&equal_row<float>), ZALMOR_SIG___pyx_fuse_4equal},
+    {"__pyx_fuse_5equal", address(&equal_row<double>), ZALMOR_SIG___pyx_fuse_5equal},
+    {"__pyx_fuse_0sum", address(&sum_row<std::int32_t>), ZALMOR_SIG___pyx_fuse_0sum},
+    {"__pyx_fuse_1sum", address(&sum_row<std::uint32_t>), ZALMOR_SIG___pyx_fuse_1sum},
+    {"__pyx_fuse_2sum", address(&sum_row<std::int64_t>), ZALMOR_SIG___pyx_fuse_2sum},
+    {"__pyx_fuse_3sum", address(&sum_row<std::uint64_t>), ZALMOR_SIG___pyx_fuse_3sum},
+    {"__pyx_fuse_4sum", address(&sum_row<float>), ZALMOR_SIG___pyx_fuse_4sum},
+    {"__pyx_fuse_5sum", address(&sum_row<double>), ZALMOR_SIG___pyx_fuse_5sum},
+    {"__pyx_fuse_6sum", address(&sum_row_complex), ZALMOR_SIG___pyx_fuse_6sum},
     {"__pyx_fuse_0prod", address(&prod_row<std::int32_t>), ZALMOR_SIG___pyx_fuse_0prod},
     {"__pyx_fuse_1prod", address(&prod_row<std::uint32_t>), ZALMOR_SIG___pyx_fuse_1prod},
     {"__pyx_fuse_2prod", address(&prod_row<std::int64_t>), ZALMOR_SIG___pyx_fuse_2prod},

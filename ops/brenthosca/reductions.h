@@ -1,49 +1,57 @@
-// Folds of a vector into one value: the typed product family. Pure C++ cores
-// over strided access, plus the table entries over the view record.
+// Folds of a vector into one value: sums, products, the mean and the norms.
+// Pure C++ cores over strided access, then the table entries over the view
+// record.
 #pragma once
 
 #include <cstdint>
-#include <type_traits>
 
 #include "common/complex_mul.h"
-#include "frame/views.h"
+#include "frame/strided.h"
+#include "zalmor/capi.h"
 
 namespace zalmor::brenthosca {
 
 using frame::Strided;
 
-// Integer arithmetic wraps: signed elements are multiplied in their unsigned
-// counterpart, whose overflow is defined, and converted back.
+// ---- cores ---------------------------------------------------------------
+
+// The sum from 0, strictly left to right in T's own arithmetic; integers wrap.
+// Defined for int32_t, uint32_t, int64_t, uint64_t, float and double.
 template <class T>
-T product(Strided<T> xs) noexcept {
-    if constexpr (std::is_integral_v<T>) {
-        using U = std::make_unsigned_t<T>;
-        U acc = 1;
-        for (std::ptrdiff_t i = 0; i < xs.n; ++i) acc *= static_cast<U>(xs[i]);
-        return static_cast<T>(acc);
-    } else {
-        // Strictly left to right, in the element's own precision.
-        T acc = 1;
-        for (std::ptrdiff_t i = 0; i < xs.n; ++i) acc *= xs[i];
-        return acc;
-    }
-}
+T sum_of(Strided<T> xs) noexcept;
+// Real and imaginary parts summed separately, each left to right.
+Complex sum_of(Strided<Complex> xs) noexcept;
 
-inline Complex product(Strided<Complex> xs) noexcept {
-    Complex acc{1.0, 0.0};
-    for (std::ptrdiff_t i = 0; i < xs.n; ++i) acc = multiply_step(acc, xs[i]);
-    return acc;
-}
-
-// Table entries: element type T read from the view, result in the row's type.
+// The product from 1, left to right; integers wrap. Same types as sum_of.
 template <class T>
-T prod_row(__Pyx_memviewslice xs) {
-    return product(frame::strided<T>(xs));
-}
+T product_of(Strided<T> xs) noexcept;
+// Complex products: acc * x at every step (`x_first`: x * acc), with the C
+// runtime's recovery of infinities when a part of the plain formula is NaN.
+Complex product_of(Strided<Complex> xs, bool x_first = false) noexcept;
 
-inline __pyx_t_double_complex prod_row_complex(__Pyx_memviewslice xs) {
-    const Complex r = product(frame::strided<Complex>(xs));
-    return {r.re, r.im};
-}
+// Sum / n (NaN for an empty vector).
+double mean_of(Strided<double> xs) noexcept;
+
+// The vector norm of the given order, with the conventions of the table's
+// `norm`: +-inf the largest/smallest |x| (xs must not be empty), 0 the number
+// of non-zero elements, otherwise pow(sum of pow(|x|, order), 1 / order).
+double norm_of(Strided<double> xs, double order) noexcept;
+// The same over the moduli cabs(z); order 0 counts elements with a non-zero part.
+double norm_of(Strided<Complex> xs, double order) noexcept;
+
+// ---- table entries -------------------------------------------------------
+
+// __pyx_fuse_<k>sum and __pyx_fuse_<k>prod for the real and integer types.
+template <class T>
+T sum_row(__Pyx_memviewslice xs);
+template <class T>
+T prod_row(__Pyx_memviewslice xs);
+__pyx_t_double_complex sum_row_complex(__Pyx_memviewslice xs);
+__pyx_t_double_complex prod_row_complex(__Pyx_memviewslice xs);
+
+__pyx_t_double_complex cprod(__Pyx_memviewslice xs);
+double mean(__Pyx_memviewslice xs);
+double norm(__Pyx_memviewslice xs, __pyx_opt_args_6zalmor_3ops_10brenthosca_norm* opt);
+double cnorm(__Pyx_memviewslice xs, __pyx_opt_args_6zalmor_3ops_10brenthosca_cnorm* opt);
 
 }  // namespace zalmor::brenthosca

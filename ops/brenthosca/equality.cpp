@@ -1,0 +1,179 @@
+#include "ops/brenthosca/equality.h"
+
+#include <cstring>
+#include <type_traits>
+
+#include "frame/views.h"
+#include "ops/brenthosca/siblings.h"
+#include "ops/brenthosca/simd.h"
+
+namespace zalmor::brenthosca {
+namespace {
+
+using frame::Strided;
+
+// Equality of n contiguous elements (IEEE equality for floating types),
+// compared in blocks of four vectors; the first block that holds a difference
+// ends the comparison.
+template <class T>
+ZALMOR_INLINE bool same_contiguous(const char* a, const char* b, std::ptrdiff_t n) noexcept {
+    constexpr std::ptrdiff_t W = simd::Lanes<T>::width, block = 4 * W, size = sizeof(T);
+    std::ptrdiff_t i = 0;
+    for (; i + block <= n; i += block) {
+        const auto e0 = simd::load<T>(a + size * i) == simd::load<T>(b + size * i);
+        const auto e1 = simd::load<T>(a + size * (i + W)) == simd::load<T>(b + size * (i + W));
+        const auto e2 = simd::load<T>(a + size * (i + 2 * W)) == simd::load<T>(b + size * (i + 2 * W));
+        const auto e3 = simd::load<T>(a + size * (i + 3 * W)) == simd::load<T>(b + size * (i + 3 * W));
+        if (simd::any(~((e0 & e1) & (e2 & e3)))) return false;
+    }
+    for (; i < n; ++i) {
+        T x, y;
+        std::memcpy(&x, a + size * i, size);
+        std::memcpy(&y, b + size * i, size);
+        if (!(x == y)) return false;
+    }
+    return true;
+}
+
+ZALMOR_VECTOR_CLONES bool same_doubles(const char* a, const char* b, std::ptrdiff_t n) noexcept {
+    return same_contiguous<double>(a, b, n);
+}
+ZALMOR_VECTOR_CLONES bool same_floats(const char* a, const char* b, std::ptrdiff_t n) noexcept {
+    return same_contiguous<float>(a, b, n);
+}
+// Integers are equal when their bits are: signed and unsigned alike.
+ZALMOR_VECTOR_CLONES bool same_words(const char* a, const char* b, std::ptrdiff_t n) noexcept {
+    return same_contiguous<std::uint32_t>(a, b, n);
+}
+ZALMOR_VECTOR_CLONES bool same_double_words(const char* a, const char* b, std::ptrdiff_t n) noexcept {
+    return same_contiguous<std::uint64_t>(a, b, n);
+}
+
+template <class T, class Same>
+bool same_strided(Strided<T> a, Strided<T> b, Same same) noexcept {
+    for (std::ptrdiff_t i = 0; i < a.n; ++i) {
+        if (!same(a[i], b[i])) return false;
+    }
+    return true;
+}
+
+// ---- closeness ------------------------------------------------------------
+
+// The tolerances of a call: the record's first __pyx_n fields over the defaults.
+template <class Record>
+void resolve(const Record* opt, double& rtol, double& atol) noexcept {
+    rtol = 1e-05;
+    atol = 1e-08;
+    if (opt == nullptr) return;
+    if (opt->__pyx_n >= 1) rtol = opt->rtol;
+    if (opt->__pyx_n >= 2) atol = opt->atol;
+}
+
+// Calls the sibling's scalar test on pairs in increasing index order until
+// one gives `decisive` (non-zero: close); returns whether one did.
+template <class X, class Scalar, class Test>
+bool find_pair(__Pyx_memviewslice a, __Pyx_memviewslice b, double rtol, double atol, Test test,
+               bool decisive) {
+    Scalar record{2, rtol, atol};
+    const Strided<X> xs = frame::strided<X>(a), ys = frame::strided<X>(b);
+    for (std::ptrdiff_t i = 0; i < xs.n; ++i) {
+        if ((test(xs[i], ys[i], &record) != 0) == decisive) return true;
+    }
+    return false;
+}
+
+__pyx_t_double_complex as_record(Complex z) noexcept { return {z.re, z.im}; }
+
+}  // namespace
+
+template <class T>
+bool same_elements(Strided<T> a, Strided<T> b) noexcept {
+    if (a.contiguous() && b.contiguous()) {
+        if constexpr (std::is_integral_v<T>) {
+            return sizeof(T) == 4 ? same_words(a.data, b.data, a.n) : same_double_words(a.data, b.data, a.n);
+        } else if constexpr (std::is_same_v<T, float>) {
+            return same_floats(a.data, b.data, a.n);
+        } else {
+            return same_doubles(a.data, b.data, a.n);
+        }
+    }
+    return same_strided(a, b, [](T x, T y) { return x == y; });
+}
+
+bool same_elements(Strided<Complex> a, Strided<Complex> b) noexcept {
+    if (a.contiguous() && b.contiguous()) return same_doubles(a.data, b.data, 2 * a.n);
+    return same_strided(a, b, [](Complex x, Complex y) { return x.re == y.re && x.im == y.im; });
+}
+
+template bool same_elements(Strided<std::int32_t>, Strided<std::int32_t>) noexcept;
+template bool same_elements(Strided<std::uint32_t>, Strided<std::uint32_t>) noexcept;
+template bool same_elements(Strided<std::int64_t>, Strided<std::int64_t>) noexcept;
+template bool same_elements(Strided<std::uint64_t>, Strided<std::uint64_t>) noexcept;
+template bool same_elements(Strided<float>, Strided<float>) noexcept;
+template bool same_elements(Strided<double>, Strided<double>) noexcept;
+
+template <class T>
+int equal_row(__Pyx_memviewslice a, __Pyx_memviewslice b) {
+    if (a.shape[0] != b.shape[0]) return 0;
+    return same_elements(frame::strided<T>(a), frame::strided<T>(b)) ? 1 : 0;
+}
+
+template int equal_row<std::int32_t>(__Pyx_memviewslice, __Pyx_memviewslice);
+template int equal_row<std::uint32_t>(__Pyx_memviewslice, __Pyx_memviewslice);
+template int equal_row<std::int64_t>(__Pyx_memviewslice, __Pyx_memviewslice);
+template int equal_row<std::uint64_t>(__Pyx_memviewslice, __Pyx_memviewslice);
+template int equal_row<float>(__Pyx_memviewslice, __Pyx_memviewslice);
+template int equal_row<double>(__Pyx_memviewslice, __Pyx_memviewslice);
+
+int cequal(__Pyx_memviewslice a, __Pyx_memviewslice b) {
+    if (a.shape[0] != b.shape[0]) return 0;
+    return same_elements(frame::strided<Complex>(a), frame::strided<Complex>(b)) ? 1 : 0;
+}
+
+int allclose(__Pyx_memviewslice a, __Pyx_memviewslice b, __pyx_opt_args_6zalmor_3ops_10brenthosca_allclose* opt) {
+    double rtol, atol;
+    resolve(opt, rtol, atol);
+    if (a.shape[0] != b.shape[0]) return 0;
+    const bool far = find_pair<double, __pyx_opt_args_6zalmor_3ops_10hemvarinto_isclose>(
+        a, b, rtol, atol, isclose, false);
+    return far ? 0 : 1;
+}
+
+int callclose(__Pyx_memviewslice a, __Pyx_memviewslice b,
+              __pyx_opt_args_6zalmor_3ops_10brenthosca_callclose* opt) {
+    double rtol, atol;
+    resolve(opt, rtol, atol);
+    if (a.shape[0] != b.shape[0]) return 0;
+    const bool far = find_pair<Complex, __pyx_opt_args_6zalmor_3ops_10hemvarinto_cisclose>(
+        a, b, rtol, atol,
+        [](Complex x, Complex y, __pyx_opt_args_6zalmor_3ops_10hemvarinto_cisclose* r) {
+            return cisclose(as_record(x), as_record(y), r);
+        },
+        false);
+    return far ? 0 : 1;
+}
+
+int anyclose(__Pyx_memviewslice a, __Pyx_memviewslice b, __pyx_opt_args_6zalmor_3ops_10brenthosca_anyclose* opt) {
+    double rtol, atol;
+    resolve(opt, rtol, atol);
+    if (a.shape[0] != b.shape[0]) return 0;
+    const bool near = find_pair<double, __pyx_opt_args_6zalmor_3ops_10hemvarinto_isclose>(
+        a, b, rtol, atol, isclose, true);
+    return near ? 1 : 0;
+}
+
+int canyclose(__Pyx_memviewslice a, __Pyx_memviewslice b,
+              __pyx_opt_args_6zalmor_3ops_10brenthosca_canyclose* opt) {
+    double rtol, atol;
+    resolve(opt, rtol, atol);
+    if (a.shape[0] != b.shape[0]) return 0;
+    const bool near = find_pair<Complex, __pyx_opt_args_6zalmor_3ops_10hemvarinto_cisclose>(
+        a, b, rtol, atol,
+        [](Complex x, Complex y, __pyx_opt_args_6zalmor_3ops_10hemvarinto_cisclose* r) {
+            return cisclose(as_record(x), as_record(y), r);
+        },
+        true);
+    return near ? 1 : 0;
+}
+
+}  // namespace zalmor::brenthosca

@@ -1,0 +1,364 @@
+#include "ops/brenthosca/reductions.h"
+
+#include <Python.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <type_traits>
+
+#include "frame/errors.h"
+#include "frame/gil.h"
+#include "frame/views.h"
+#include "ops/brenthosca/extremes.h"
+#include "ops/brenthosca/map_rows.h"
+#include "ops/brenthosca/maps.h"
+#include "ops/brenthosca/ordered_sum.h"
+#include "ops/brenthosca/simd.h"
+
+namespace zalmor::brenthosca {
+namespace {
+
+// ---- wrapping integer folds: any order gives the same value ---------------
+
+struct Plus {
+    template <class X>
+    ZALMOR_INLINE X operator()(X a, X b) const noexcept {
+        return a + b;
+    }
+};
+struct Times {
+    template <class X>
+    ZALMOR_INLINE X operator()(X a, X b) const noexcept {
+        return a * b;
+    }
+};
+
+// Folds n contiguous unsigned elements into `start` with `op`, in four
+// vector accumulators.
+template <class U, class Op>
+ZALMOR_INLINE U wrapping_fold(U start, const char* p, std::ptrdiff_t n, Op op) noexcept {
+    using V = simd::Vec<U>;
+    constexpr std::ptrdiff_t W = simd::Lanes<U>::width;
+    const V unit = simd::broadcast<U>(std::is_same_v<Op, Times> ? U(1) : U(0));
+    V a0 = unit, a1 = unit, a2 = unit, a3 = unit;
+    std::ptrdiff_t i = 0;
+    for (; i + 4 * W <= n; i += 4 * W) {
+        a0 = op(a0, simd::load<U>(p + sizeof(U) * i));
+        a1 = op(a1, simd::load<U>(p + sizeof(U) * (i + W)));
+        a2 = op(a2, simd::load<U>(p + sizeof(U) * (i + 2 * W)));
+        a3 = op(a3, simd::load<U>(p + sizeof(U) * (i + 3 * W)));
+    }
+    const V a = op(op(a0, a1), op(a2, a3));
+    U acc = start;
+    for (int l = 0; l < W; ++l) acc = op(acc, a[l]);
+    for (; i < n; ++i) {
+        U x;
+        std::memcpy(&x, p + sizeof(U) * i, sizeof x);
+        acc = op(acc, x);
+    }
+    return acc;
+}
+
+ZALMOR_VECTOR_CLONES std::uint32_t sum_u32(const char* p, std::ptrdiff_t n) noexcept {
+    return wrapping_fold<std::uint32_t>(0, p, n, Plus{});
+}
+ZALMOR_VECTOR_CLONES std::uint64_t sum_u64(const char* p, std::ptrdiff_t n) noexcept {
+    return wrapping_fold<std::uint64_t>(0, p, n, Plus{});
+}
+ZALMOR_VECTOR_CLONES std::uint32_t product_u32(const char* p, std::ptrdiff_t n) noexcept {
+    return wrapping_fold<std::uint32_t>(1, p, n, Times{});
+}
+ZALMOR_WIDE_VECTOR_CLONES std::uint64_t product_u64(const char* p, std::ptrdiff_t n) noexcept {
+    return wrapping_fold<std::uint64_t>(1, p, n, Times{});
+}
+
+template <class U, class Op>
+U fold_strided(U start, Strided<U> xs, Op op) noexcept {
+    U acc = start;
+    for (std::ptrdiff_t i = 0; i < xs.n; ++i) acc = op(acc, xs[i]);
+    return acc;
+}
+
+// Integer sums and products in the unsigned type of the same width (whose
+// overflow wraps), converted back.
+template <class T, class Op>
+T wrapping(Strided<T> xs, Op op) noexcept {
+    using U = std::make_unsigned_t<T>;
+    constexpr bool times = std::is_same_v<Op, Times>;
+    const Strided<U> us{xs.data, xs.n, xs.stride};
+    if (!us.contiguous()) return static_cast<T>(fold_strided<U>(times ? 1 : 0, us, op));
+    if constexpr (sizeof(U) == 4) {
+        return static_cast<T>(times ? product_u32(xs.data, xs.n) : sum_u32(xs.data, xs.n));
+    } else {
+        return static_cast<T>(times ? product_u64(xs.data, xs.n) : sum_u64(xs.data, xs.n));
+    }
+}
+
+// ---- ordered floating-point sums over any stride ----------------------------
+
+// Strided elements are gathered into a contiguous block at a time.
+constexpr std::ptrdiff_t kGather = 512;
+
+// s + t(x) over the elements of xs, left to right.
+double add_terms(double s, Strided<double> xs, Term term) noexcept {
+    if (xs.contiguous()) return add_in_order(s, xs.data, xs.n, term);
+    double block[kGather];
+    for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
+        const std::ptrdiff_t m = std::min(kGather, xs.n - i);
+        for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = xs[i + j];
+        s = add_in_order(s, reinterpret_cast<const char*>(block), m, term);
+    }
+    return s;
+}
+
+// s + f(x) over the elements of xs, left to right, for an f without a vector form.
+template <class X, class F>
+double add_mapped(double s, Strided<X> xs, F f, Term term = Term::value) noexcept {
+    double block[kGather];
+    for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
+        const std::ptrdiff_t m = std::min(kGather, xs.n - i);
+        for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = f(xs[i + j]);
+        s = add_in_order(s, reinterpret_cast<const char*>(block), m, term);
+    }
+    return s;
+}
+
+float add_floats(float s, Strided<float> xs) noexcept {
+    if (xs.contiguous()) return add_in_order(s, xs.data, xs.n);
+    float block[kGather];
+    for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
+        const std::ptrdiff_t m = std::min(kGather, xs.n - i);
+        for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = xs[i + j];
+        s = add_in_order(s, reinterpret_cast<const char*>(block), m);
+    }
+    return s;
+}
+
+// The parts of a complex sum are two independent chains of additions: one
+// vector of (re, im) adds both at once, at the adder's latency per element.
+// (Taking groups at once, as for real sums, does not pay for pairs.) Kept out
+// of line and writing through `out`: returned as a record, the accumulator
+// would be kept in memory between iterations.
+[[gnu::noinline]] void add_complex(Strided<Complex> xs, double (&out)[2]) noexcept {
+    typedef double Pair __attribute__((vector_size(16)));
+    Pair acc{0.0, 0.0};
+    for (std::ptrdiff_t i = 0; i < xs.n; ++i) {
+        Pair z;
+        std::memcpy(&z, xs.data + i * xs.stride, sizeof z);
+        acc = acc + z;
+    }
+    std::memcpy(out, &acc, sizeof out);
+}
+
+// ---- norms ------------------------------------------------------------------
+
+// The number of elements for which `nonzero` holds, as the running count
+// s = s + 1.0 gives it (exact below 2^53).
+template <class X, class P>
+double count_if(Strided<X> xs, P nonzero) noexcept {
+    std::ptrdiff_t count = 0;
+    for (std::ptrdiff_t i = 0; i < xs.n; ++i) count += nonzero(xs[i]) ? 1 : 0;
+    return static_cast<double>(count);
+}
+
+ZALMOR_VECTOR_CLONES std::ptrdiff_t count_nonzero_contiguous(const char* p, std::ptrdiff_t n) noexcept {
+    using V = simd::Vec<double>;
+    using M = simd::MaskOf<double>;
+    M counts{};
+    std::ptrdiff_t i = 0;
+    for (; i + 4 <= n; i += 4) counts -= (simd::load<double>(p + 8 * i) != V{});  // NaN counts
+    std::ptrdiff_t count = 0;
+    for (int l = 0; l < 4; ++l) count += counts[l];
+    for (; i < n; ++i) {
+        double x;
+        std::memcpy(&x, p + 8 * i, sizeof x);
+        count += x != 0.0 ? 1 : 0;
+    }
+    return count;
+}
+
+// Largest or smallest modulus by the running rule (a NaN first stays).
+double extreme_modulus(Strided<Complex> xs, bool largest) noexcept {
+    double m = cabs_of(xs[0]);
+    for (std::ptrdiff_t i = 1; i < xs.n; ++i) {
+        const double a = cabs_of(xs[i]);
+        if (largest ? a > m : a < m) m = a;
+    }
+    return m;
+}
+
+// pow(|x|, order) for the orders where it is known without pow: order 1 gives
+// |x| exactly (pow's result is representable, and pow is within 1 ulp), order
+// 2 the correctly rounded square x*x. Other orders call pow per element.
+template <class X, class Modulus>
+double power_sum(Strided<X> xs, double order, Modulus modulus) noexcept {
+    if constexpr (std::is_same_v<X, double>) {
+        if (order == 1.0) return add_terms(0.0, xs, Term::magnitude);
+        if (order == 2.0) return add_terms(0.0, xs, Term::square);
+    } else {
+        if (order == 1.0) return add_mapped(0.0, xs, modulus);
+        if (order == 2.0) return add_mapped(0.0, xs, modulus, Term::square);
+    }
+    return add_mapped(0.0, xs, [&](X x) { return std::pow(modulus(x), order); });
+}
+
+constexpr const char* kNorm = "zalmor.ops.brenthosca.norm";
+constexpr const char* kCnorm = "zalmor.ops.brenthosca.cnorm";
+
+// The infinite-order norms of an empty vector: the vector of absolute values
+// (`make`, the fabs or cabs row) cannot be made, and its error is reported as
+// unraisable under `qualname`. One hold of the lock covers both, so that a
+// thread unknown to the interpreter keeps the error until it is reported.
+void report_unmade(__Pyx_memviewslice (*make)(__Pyx_memviewslice), __Pyx_memviewslice xs,
+                   const char* qualname) noexcept {
+    frame::GilGuard gil;
+    __Pyx_memviewslice made = make(xs);
+    if (made.memview == nullptr) {
+        frame::report_unraisable(qualname);
+    } else {
+        zalmor_view_release(&made);
+    }
+}
+
+template <class Record>
+double order_of(const Record* opt) noexcept {
+    return opt != nullptr && opt->__pyx_n >= 1 ? opt->order : 2.0;
+}
+
+}  // namespace
+
+// ---- cores --------------------------------------------------------------------
+
+template <class T>
+T sum_of(Strided<T> xs) noexcept {
+    if constexpr (std::is_integral_v<T>) {
+        return wrapping(xs, Plus{});
+    } else if constexpr (std::is_same_v<T, float>) {
+        return add_floats(0.0f, xs);
+    } else {
+        return add_terms(0.0, xs, Term::value);
+    }
+}
+
+Complex sum_of(Strided<Complex> xs) noexcept {
+    double parts[2];
+    add_complex(xs, parts);
+    return {parts[0], parts[1]};
+}
+
+template <class T>
+T product_of(Strided<T> xs) noexcept {
+    if constexpr (std::is_integral_v<T>) {
+        return wrapping(xs, Times{});
+    } else {
+        // Strictly left to right, in the element's own precision.
+        T acc = 1;
+        for (std::ptrdiff_t i = 0; i < xs.n; ++i) acc = acc * xs[i];
+        return acc;
+    }
+}
+
+Complex product_of(Strided<Complex> xs, bool x_first) noexcept {
+    Complex acc{1.0, 0.0};
+    for (std::ptrdiff_t i = 0; i < xs.n; ++i) acc = multiply_step(acc, xs[i], x_first);
+    return acc;
+}
+
+double mean_of(Strided<double> xs) noexcept {
+    return add_terms(0.0, xs, Term::value) / static_cast<double>(xs.n);
+}
+
+double norm_of(Strided<double> xs, double order) noexcept {
+    if (order == HUGE_VAL) return largest_magnitude(xs);
+    if (order == -HUGE_VAL) return smallest_magnitude(xs);
+    if (order == 0.0) {
+        if (xs.contiguous()) return static_cast<double>(count_nonzero_contiguous(xs.data, xs.n));
+        return count_if(xs, [](double x) { return x != 0.0; });
+    }
+    const double inverse = 1.0 / order;
+    return std::pow(power_sum(xs, order, [](double x) { return std::fabs(x); }), inverse);
+}
+
+double norm_of(Strided<Complex> xs, double order) noexcept {
+    if (order == HUGE_VAL) return extreme_modulus(xs, true);
+    if (order == -HUGE_VAL) return extreme_modulus(xs, false);
+    if (order == 0.0) return count_if(xs, [](Complex z) { return z.re != 0.0 || z.im != 0.0; });
+    const double inverse = 1.0 / order;
+    return std::pow(power_sum(xs, order, cabs_of), inverse);
+}
+
+template std::int32_t sum_of(Strided<std::int32_t>) noexcept;
+template std::uint32_t sum_of(Strided<std::uint32_t>) noexcept;
+template std::int64_t sum_of(Strided<std::int64_t>) noexcept;
+template std::uint64_t sum_of(Strided<std::uint64_t>) noexcept;
+template float sum_of(Strided<float>) noexcept;
+template double sum_of(Strided<double>) noexcept;
+template std::int32_t product_of(Strided<std::int32_t>) noexcept;
+template std::uint32_t product_of(Strided<std::uint32_t>) noexcept;
+template std::int64_t product_of(Strided<std::int64_t>) noexcept;
+template std::uint64_t product_of(Strided<std::uint64_t>) noexcept;
+template float product_of(Strided<float>) noexcept;
+template double product_of(Strided<double>) noexcept;
+
+// ---- table entries --------------------------------------------------------------
+
+template <class T>
+T sum_row(__Pyx_memviewslice xs) {
+    return sum_of(frame::strided<T>(xs));
+}
+
+template <class T>
+T prod_row(__Pyx_memviewslice xs) {
+    return product_of(frame::strided<T>(xs));
+}
+
+template std::int32_t sum_row(__Pyx_memviewslice);
+template std::uint32_t sum_row(__Pyx_memviewslice);
+template std::int64_t sum_row(__Pyx_memviewslice);
+template std::uint64_t sum_row(__Pyx_memviewslice);
+template float sum_row(__Pyx_memviewslice);
+template double sum_row(__Pyx_memviewslice);
+template std::int32_t prod_row(__Pyx_memviewslice);
+template std::uint32_t prod_row(__Pyx_memviewslice);
+template std::int64_t prod_row(__Pyx_memviewslice);
+template std::uint64_t prod_row(__Pyx_memviewslice);
+template float prod_row(__Pyx_memviewslice);
+template double prod_row(__Pyx_memviewslice);
+
+__pyx_t_double_complex sum_row_complex(__Pyx_memviewslice xs) {
+    const Complex r = sum_of(frame::strided<Complex>(xs));
+    return {r.re, r.im};
+}
+
+__pyx_t_double_complex prod_row_complex(__Pyx_memviewslice xs) {
+    const Complex r = product_of(frame::strided<Complex>(xs));
+    return {r.re, r.im};
+}
+
+__pyx_t_double_complex cprod(__Pyx_memviewslice xs) {
+    const Complex r = product_of(frame::strided<Complex>(xs), true);
+    return {r.re, r.im};
+}
+
+double mean(__Pyx_memviewslice xs) { return mean_of(frame::strided<double>(xs)); }
+
+double norm(__Pyx_memviewslice xs, __pyx_opt_args_6zalmor_3ops_10brenthosca_norm* opt) {
+    const double order = order_of(opt);
+    if (xs.shape[0] == 0 && std::isinf(order)) {
+        report_unmade(fabs, xs, kNorm);
+        return 0.0;
+    }
+    return norm_of(frame::strided<double>(xs), order);
+}
+
+double cnorm(__Pyx_memviewslice xs, __pyx_opt_args_6zalmor_3ops_10brenthosca_cnorm* opt) {
+    const double order = order_of(opt);
+    if (xs.shape[0] == 0 && std::isinf(order)) {
+        report_unmade(cabs, xs, kCnorm);
+        return 0.0;
+    }
+    return norm_of(frame::strided<Complex>(xs), order);
+}
+
+}  // namespace zalmor::brenthosca

@@ -1,0 +1,193 @@
+"""Sums, products, mean and norms, called natively, against plain sequential
+references: exact for integers, bit for bit for floating-point sums."""
+
+import ctypes
+import ctypes.util
+import math
+
+import numpy as np
+import pytest
+
+from conftest import LAYOUTS, laid_out, same_bits
+
+INF, NAN = math.inf, math.nan
+_libm = ctypes.CDLL(ctypes.util.find_library("m"))
+_libm.pow.restype = ctypes.c_double
+_libm.pow.argtypes = [ctypes.c_double, ctypes.c_double]
+_libm.hypot.restype = ctypes.c_double
+_libm.hypot.argtypes = [ctypes.c_double, ctypes.c_double]
+c_pow = _libm.pow  # the C library's pow and hypot (= cabs), without Python's checks
+c_hypot = _libm.hypot
+TYPES = {0: np.int32, 1: np.uint32, 2: np.int64, 3: np.uint64, 4: np.float32, 5: np.float64, 6: np.complex128}
+
+
+def sequential_sum(values, dtype):
+    """0 + x0 + x1 + ..., one addition at a time in the element type."""
+    dt = np.dtype(dtype)
+    if dt.kind in "iu":
+        bits = 8 * dt.itemsize
+        total = sum(int(v) for v in values) % (1 << bits)
+        return total - (1 << bits) if dt.kind == "i" and total >= 1 << (bits - 1) else total
+    if dt == np.float32:
+        return float(np.cumsum(np.concatenate(([0], values)).astype(np.float32), dtype=np.float32)[-1])
+    acc = 0.0 if dt == np.float64 else 0j
+    for v in np.asarray(values, dtype=dt).tolist():
+        acc = acc + v  # Python floats add in IEEE double, complex parts separately
+    return acc
+
+
+def double_data(rng, n):
+    """Running sums that wander, grow across binades, sit on ties (integers and
+    halves beyond 2^53), span wide magnitudes, and meet infinities and NaN."""
+    walk = rng.standard_normal(n)
+    return {
+        "walk": walk,
+        "growing": np.abs(walk) + 0.25,
+        "ties": np.concatenate(([2.0 ** 53], rng.integers(-3, 4, n) * 0.5)),
+        "ones": np.ones(n),
+        "wide": walk * 10.0 ** rng.uniform(-30, 30, n),
+        "specials": np.where(rng.random(n) < 0.001, rng.choice([INF, -INF, NAN], n), walk),
+    }
+
+
+@pytest.mark.parametrize("layout", LAYOUTS)
+def test_double_sums_match_the_sequential_sum_bit_for_bit(kernels, layout):
+    rng = np.random.default_rng(1)
+    for n in (0, 1, 31, 33, 1000, 40000):
+        for name, values in double_data(rng, n).items():
+            xs = laid_out(values, np.float64, layout)
+            got, pending = kernels.call("__pyx_fuse_5sum", (xs,))
+            assert pending is None and same_bits(got, sequential_sum(values, np.float64)), (name, n)
+            mean, _ = kernels.call("mean", (xs,))
+            assert same_bits(mean, sequential_sum(values, np.float64) / len(values)) if len(values) else \
+                math.isnan(mean)
+
+
+@pytest.mark.parametrize("k", [0, 1, 2, 3, 4, 6])
+@pytest.mark.parametrize("layout", LAYOUTS)
+def test_other_sums_match_the_sequential_sum(kernels, k, layout):
+    rng = np.random.default_rng(2 + k)
+    dt = np.dtype(TYPES[k])
+    for n in (0, 1, 7, 65, 1000, 30001):
+        if dt.kind in "iu":
+            info = np.iinfo(dt)
+            values = rng.integers(info.min, info.max, n, dtype=dt, endpoint=True)
+        elif dt.kind == "c":
+            values = rng.standard_normal(n) + 1j * np.abs(rng.standard_normal(n))
+        else:
+            values = rng.standard_normal(n).astype(dt) + (np.float32(0.5) if n % 2 else 0)
+        got, _ = kernels.call(f"__pyx_fuse_{k}sum", (laid_out(values, dt, layout),))
+        want = sequential_sum(values, dt)
+        assert got == want if dt.kind in "iu" else same_bits(got, want, "f" if k == 4 else "d"), n
+
+
+def test_sums_that_wrap_or_stop_growing(kernels):
+    assert kernels.call("__pyx_fuse_0sum", (np.array([2**31 - 1, 1], np.int32),))[0] == -(2**31)
+    assert kernels.call("__pyx_fuse_1sum", (np.array([2**32 - 1, 2], np.uint32),))[0] == 1
+    ones = np.ones(2**24 + 100)
+    # adding 1 to 2^24 in single precision gives 2^24 again
+    assert kernels.call("__pyx_fuse_4sum", (ones.astype(np.float32),))[0] == 16777216.0
+    assert kernels.call("__pyx_fuse_5sum", (ones,))[0] == 2**24 + 100
+    assert kernels.call("__pyx_fuse_6sum", (np.zeros(0, complex),))[0] == 0j
+    assert same_bits(kernels.call("__pyx_fuse_5sum", (np.array([-0.0]),))[0], 0.0)  # 0.0 + -0.0
+
+
+@pytest.mark.parametrize("k", [0, 1, 2, 3])
+@pytest.mark.parametrize("layout", LAYOUTS)
+def test_integer_products_wrap(kernels, k, layout):
+    rng = np.random.default_rng(10 + k)
+    dt = np.dtype(TYPES[k])
+    bits = 8 * dt.itemsize
+    for n in (0, 1, 5, 64, 1001):
+        values = rng.integers(1, 2**bits - 1, n, dtype=np.uint64).astype(dt)
+        if dt.kind == "i":
+            values[rng.random(n) < 0.5] *= -1
+        got, _ = kernels.call(f"__pyx_fuse_{k}prod", (laid_out(values, dt, layout),))
+        want = math.prod(int(v) for v in values) % (1 << bits)
+        if dt.kind == "i" and want >= 1 << (bits - 1):
+            want -= 1 << bits
+        assert got == want
+
+
+def test_complex_products(kernels):
+    assert kernels.call("cprod", (np.array([1j, 1j]),))[0] == -1 + 0j
+    # the first step gives inf + NaN i; the second recovers infinities
+    assert kernels.call("cprod", (np.array([complex(INF, 0), 1 + 1j]),))[0] == complex(INF, INF)
+    assert kernels.call("cprod", (np.zeros(0, complex),))[0] == 1 + 0j
+    rng = np.random.default_rng(5)
+    values = rng.standard_normal(500) + 1j * rng.standard_normal(500)
+    values[::50] = [complex(INF, NAN), complex(NAN, 0), complex(-INF, INF), 0j, 1e300 + 1e300j] * 2
+    for layout in LAYOUTS:
+        xs = laid_out(values, complex, layout)
+        assert same_bits(kernels.call("cprod", (xs,))[0], kernels.call("__pyx_fuse_6prod", (xs,))[0])
+
+
+def reference_norm(values, order):
+    """The defining formula, with pow per element."""
+    mags = [c_hypot(complex(v).real, complex(v).imag) for v in values]
+    if order == INF or order == -INF:
+        m = mags[0]
+        for a in mags[1:]:
+            m = a if (a > m if order == INF else a < m) else m
+        return m
+    if order == 0:
+        return float(sum(1 for v in values if complex(v) != 0))
+    s = 0.0
+    for a in mags:
+        s = s + c_pow(a, order)
+    return c_pow(s, 1.0 / order)
+
+
+def test_norm_values(kernels):
+    xs = np.array([3.0, -4.0])
+    for opt, want in [(None, 5.0), ((0, 9.0), 5.0), ((1, 1.0), 7.0), ((1, INF), 4.0), ((1, -INF), 3.0),
+                      ((1, 0.0), 2.0), ((2, 3.0), reference_norm(xs, 3.0))]:
+        assert kernels.call("norm", (xs,), opt) == (want, None), opt
+    zs = np.array([3 + 4j, 0j])
+    assert kernels.call("cnorm", (zs,), (1, 0.0))[0] == 1.0
+    assert kernels.call("cnorm", (zs,), (1, INF))[0] == 5.0
+    empty = np.zeros(0)
+    assert kernels.call("norm", (empty,))[0] == 0.0
+    assert kernels.call("norm", (empty,), (1, 0.0))[0] == 0.0
+    assert kernels.call("norm", (empty,), (1, -2.0))[0] == INF
+
+
+@pytest.mark.parametrize("row, dtype", [("norm", np.float64), ("cnorm", np.complex128)])
+@pytest.mark.parametrize("layout", LAYOUTS)
+def test_norms_of_every_order(kernels, row, dtype, layout):
+    rng = np.random.default_rng(6)
+    values = rng.standard_normal(5000) * 10.0 ** rng.uniform(-3, 3, 5000)
+    if dtype == np.complex128:
+        values = values + 1j * rng.standard_normal(5000)
+    values[::97] = 0
+    values[5::101] *= 1e-310  # subnormal
+    values[7] = NAN
+    for order in (1.0, 2.0, 3.0, 0.5, -1.5, 0.0, INF, -INF, NAN):
+        for part in (values, values[7:], values[8:], np.abs(values[8:])):
+            got, _ = kernels.call(row, (laid_out(part, dtype, layout),), (1, order))
+            want = reference_norm(part, order)
+            if order == 2.0:
+                # x*x in place of pow(|x|, 2): the same sum of squares, one sqrt
+                sq = 0.0
+                for a in [c_hypot(complex(v).real, complex(v).imag) for v in part]:
+                    sq = sq + a * a
+                assert same_bits(got, c_pow(sq, 0.5))
+                assert got == pytest.approx(want, rel=1e-14, nan_ok=True)
+            else:
+                assert same_bits(got, want), (order, got, want)
+
+
+@pytest.mark.parametrize("row, dtype, made_by", [("norm", np.float64, "fabs"), ("cnorm", np.complex128, "cabs")])
+def test_infinite_order_norms_of_an_empty_vector_report_the_missing_vector(kernels, unraisable, row, dtype,
+                                                                          made_by):
+    with unraisable() as seen:
+        for order in (INF, -INF):
+            assert kernels.call(row, (np.zeros(0, dtype),), (1, order)) == (0.0, None)
+    assert [(ctx, t, msg) for ctx, t, msg, _ in seen] == \
+        [(f"zalmor.ops.brenthosca.{row}", ValueError, "Invalid shape in axis 0: 0.")] * 2
+    entries = []
+    tb = seen[0][3].__traceback__
+    while tb is not None:
+        entries.append(tb.tb_frame.f_code.co_name)
+        tb = tb.tb_next
+    assert f"zalmor.ops.brenthosca.{made_by}" in entries
