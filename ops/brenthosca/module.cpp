@@ -3,6 +3,7 @@
 
 #include "frame/module.h"
 #include "ops/brenthosca/map_rows.h"
+#include "ops/brenthosca/ordering_rows.h"
 #include "ops/brenthosca/reductions.h"
 #include "ops/brenthosca/siblings.h"
 
@@ -35,6 +36,9 @@ const frame::ExportRow kExports[] = {
     {"cabs", address(&cabs), ZALMOR_SIG_cabs},
     {"sqrt", address(&sqrt), ZALMOR_SIG_sqrt},
     {"csqrt", address(&csqrt), ZALMOR_SIG_csqrt},
+    {"permute", address(&permute), ZALMOR_SIG_permute},
+    {"sort", address(&sort), ZALMOR_SIG_sort},
+    {"argsort", address(&argsort), ZALMOR_SIG_argsort},
     {"__pyx_fuse_0prod", address(&prod_row<std::int32_t>), ZALMOR_SIG___pyx_fuse_0prod},
     {"__pyx_fuse_1prod", address(&prod_row<std::uint32_t>), ZALMOR_SIG___pyx_fuse_1prod},
     {"__pyx_fuse_2prod", address(&prod_row<std::int64_t>), ZALMOR_SIG___pyx_fuse_2prod},
