@@ -1,5 +1,5 @@
-"""Builds tests/consumer/consumer.c, a native caller of the modules' rows, as C
-and as C++ against include/zalmor/capi.h."""
+"""Builds tests/consumer/consumer.c (or another caller in tests/consumer/), a
+native caller of the modules' rows, as C and as C++ against include/zalmor/capi.h."""
 
 import importlib.util
 import os
@@ -18,16 +18,17 @@ LANGUAGES = {
 }
 
 
-def build(language, out_dir):
-    """Compiles the consumer as `language` ("c" or "cpp") and imports it."""
+def build(language, out_dir, source=SOURCE, stem="_zalmor_consumer"):
+    """Compiles the caller `source` as `language` ("c" or "cpp") into the module
+    `<stem>_<language>` and imports it."""
     compiler, extra = LANGUAGES[language]
     if shutil.which(compiler) is None:
         raise RuntimeError(f"{compiler} is not installed")
-    name = f"_zalmor_consumer_{language}"
+    name = f"{stem}_{language}"
     target = pathlib.Path(out_dir) / (name + sysconfig.get_config_var("EXT_SUFFIX"))
     command = [compiler, *extra, *FLAGS, f"-DCONSUMER_NAME={name}",
                "-I", str(ROOT / "include"), "-I", sysconfig.get_paths()["include"],
-               str(SOURCE), "-o", str(target)]
+               str(source), "-o", str(target)]
     env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
     subprocess.run(command, check=True, capture_output=True, text=True, env=env)
     spec = importlib.util.spec_from_file_location(name, target)
