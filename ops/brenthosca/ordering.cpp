@@ -72,6 +72,12 @@ inline Key load_bits(const char* p) noexcept {
 
 inline void store_bits(char* p, Key bits) noexcept { std::memcpy(p, &bits, sizeof bits); }
 
+// Element i of a vector whose elements lie `stride` bytes apart.
+template <class Byte>
+Byte* element(Byte* data, std::size_t i, std::ptrdiff_t stride) noexcept {
+    return data + static_cast<std::ptrdiff_t>(i) * stride;
+}
+
 // A key with the position it came from.
 struct Keyed {
     Key key;
@@ -132,8 +138,8 @@ struct ArrayAccess {
 struct StridedKeys {
     char* data;
     std::ptrdiff_t stride;
-    Key get(std::size_t i) const noexcept { return load_bits(data + static_cast<std::ptrdiff_t>(i) * stride); }
-    void set(std::size_t i, Key k) const noexcept { store_bits(data + static_cast<std::ptrdiff_t>(i) * stride, k); }
+    Key get(std::size_t i) const noexcept { return load_bits(element(data, i, stride)); }
+    void set(std::size_t i, Key k) const noexcept { store_bits(element(data, i, stride), k); }
 };
 
 // Moves the elements for which in_left holds to the front, without branches;
@@ -371,7 +377,7 @@ void sort_without_memory(char* data, std::size_t n, std::ptrdiff_t stride) noexc
 void sort_in_place(char* data, std::ptrdiff_t length, std::ptrdiff_t stride, Allocate allocate) noexcept {
     if (length < 2) return;
     const auto n = static_cast<std::size_t>(length);
-    auto at = [data, stride](std::size_t i) { return data + static_cast<std::ptrdiff_t>(i) * stride; };
+    auto at = [data, stride](std::size_t i) { return element(data, i, stride); };
 
     if (n <= kShortVector) {
         double v[kShortVector];
@@ -424,7 +430,7 @@ namespace {
 struct StridedBits {
     const char* data;
     std::ptrdiff_t stride;
-    Key operator()(std::size_t i) const noexcept { return load_bits(data + static_cast<std::ptrdiff_t>(i) * stride); }
+    Key operator()(std::size_t i) const noexcept { return load_bits(element(data, i, stride)); }
 };
 struct ContiguousBits {
     const char* data;
@@ -512,7 +518,9 @@ ArgsortOutcome argsort_positions(frame::Strided<double> xs, bool reverse, Positi
         for (std::size_t i = 0; i < n; ++i) out[i] = work[i].id;
         return ArgsortOutcome::done;
     }
-    if (xs.contiguous()) return sorted_positions(ContiguousBits{xs.data}, n, reverse, sink, context, allocate);
+    if (xs.contiguous()) {
+        return sorted_positions(ContiguousBits{xs.data}, n, reverse, sink, context, allocate);
+    }
     return sorted_positions(StridedBits{xs.data, xs.stride}, n, reverse, sink, context, allocate);
 }
 
@@ -540,7 +548,7 @@ struct StridedRead {
     std::ptrdiff_t stride;
     T operator()(std::size_t i) const noexcept {
         T value;
-        std::memcpy(&value, data + static_cast<std::ptrdiff_t>(i) * stride, sizeof value);
+        std::memcpy(&value, element(data, i, stride), sizeof value);
         return value;
     }
 };
@@ -561,7 +569,8 @@ bool gather(frame::Strided<double> xs, frame::Strided<std::uint64_t> positions, 
     if (positions.n < xs.n) return false;
     const auto n = static_cast<std::size_t>(xs.n);
     if (xs.contiguous() && positions.contiguous()) {
-        return gather_checked(n, ContiguousRead<double>{xs.data}, ContiguousRead<std::uint64_t>{positions.data}, out);
+        return gather_checked(n, ContiguousRead<double>{xs.data}, ContiguousRead<std::uint64_t>{positions.data},
+                              out);
     }
     return gather_checked(n, StridedRead<double>{xs.data, xs.stride},
                           StridedRead<std::uint64_t>{positions.data, positions.stride}, out);

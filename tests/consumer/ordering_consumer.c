@@ -19,8 +19,8 @@ static zalmor_permute_t permute_row;
 
 static int bind_rows(void) {
     if (sort_row != NULL) return 0;
-    if (ZALMOR_IMPORT(brenthosca, sort, &sort_row) < 0 || ZALMOR_IMPORT(brenthosca, argsort, &argsort_row) < 0 ||
-        ZALMOR_IMPORT(brenthosca, permute, &permute_row) < 0) {
+    if (ZALMOR_IMPORT(brenthosca, sort, &sort_row) < 0 || ZALMOR_IMPORT(brenthosca, argsort, &argsort_row) < 0
+        || ZALMOR_IMPORT(brenthosca, permute, &permute_row) < 0) {
         sort_row = NULL;
         return -1;
     }

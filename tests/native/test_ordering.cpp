@@ -158,34 +158,35 @@ CORE_TEST(sort_orders_every_kind_and_length) {
                                           -5e-324, 1.7e308, -1.7e308, kNans[3], 1.0};
     const std::vector<double> expected = {-kInf, -1.7e308, -5e-324, -0.0, 0.0, 5e-324, 1.0, 1.7e308, kInf};
     std::vector<double> long_specials;
-    for (int copy = 0; copy < 3; ++copy) long_specials.insert(long_specials.end(), specials.begin(), specials.end());
+    for (int copy = 0; copy < 3; ++copy) {
+        long_specials.insert(long_specials.end(), specials.begin(), specials.end());
+    }
     const std::vector<double> got = sorted(specials);
-    CHECK(std::equal(expected.begin(), expected.end(), got.begin(), [](double a, double b) { return a == b; }));
+    CHECK(std::equal(expected.begin(), expected.end(), got.begin()));
     CHECK(std::isnan(got[9]) && std::isnan(got[10]) && std::isnan(got[11]));
     check_sorted(long_specials, sorted(long_specials));
 }
 
 CORE_TEST(sort_without_memory_still_sorts) {
+    // v sorted as every second element of a larger vector; the others must stay.
+    auto sorted_spaced = [](const std::vector<double>& v, Allocate allocate) {
+        std::vector<double> wide(2 * v.size(), 9.0), got(v.size());
+        for (std::size_t i = 0; i < v.size(); ++i) wide[2 * i] = v[i];
+        sort_in_place(reinterpret_cast<char*>(wide.data()), static_cast<std::ptrdiff_t>(v.size()), 16, allocate);
+        for (std::size_t i = 0; i < v.size(); ++i) {
+            got[i] = wide[2 * i];
+            CHECK_EQ(wide[2 * i + 1], 9.0);
+        }
+        return got;
+    };
     std::mt19937_64 rng(3);
     for (std::size_t n : {17ul, 100ul, 5000ul, 30000ul}) {
         for (int kind = 0; kind < kKinds; ++kind) {
             const std::vector<double> v = sample(rng, n, kind);
-            check_sorted(v, sorted(v, no_memory));  // in place, no scratch
-            // A strided copy with no memory at all: heap-sorted through the stride.
-            std::vector<double> wide(2 * n, 9.0);
-            for (std::size_t i = 0; i < n; ++i) wide[2 * i] = v[i];
-            sort_in_place(reinterpret_cast<char*>(wide.data()), static_cast<std::ptrdiff_t>(n), 16, no_memory);
-            std::vector<double> got(n);
-            for (std::size_t i = 0; i < n; ++i) got[i] = wide[2 * i];
-            check_sorted(v, got);
-            // The keys copied out, but no room beside them.
+            check_sorted(v, sorted(v, no_memory));           // keys in place, no partition scratch
+            check_sorted(v, sorted_spaced(v, no_memory));    // heap-sorted through the stride
             g_allocations_left = 1;
-            std::fill(wide.begin(), wide.end(), 9.0);
-            for (std::size_t i = 0; i < n; ++i) wide[2 * i] = v[i];
-            sort_in_place(reinterpret_cast<char*>(wide.data()), static_cast<std::ptrdiff_t>(n), 16, limited_memory);
-            for (std::size_t i = 0; i < n; ++i) got[i] = wide[2 * i];
-            check_sorted(v, got);
-            CHECK_EQ(wide[1], 9.0);
+            check_sorted(v, sorted_spaced(v, limited_memory));  // keys copied out, no room beside them
         }
     }
 }
