@@ -99,6 +99,13 @@ def apart(n, rng, dtype):
     return (x, x + 1)
 
 
+def shuffled(n, rng, dtype):
+    """A vector and a random order of its positions, as argsort would give them.
+    The positions are NumPy's own index type, so that np.take need not convert
+    them; our rows read them as the 8-byte integers they are."""
+    return (normal(n, rng, dtype)[0], rng.permutation(n).astype(np.intp))
+
+
 # ---- the rows ----------------------------------------------------------------
 
 @dataclasses.dataclass(frozen=True)
@@ -154,6 +161,10 @@ ROWS = [
     Row("cabs", "c16", "np.abs(x)", out="f8"),
     Row("sqrt", "f8", "np.sqrt(x)", positive, out="f8"),
     Row("csqrt", "c16", "np.sqrt(x)", out="c16"),
+    Row("permute", "f8", "np.take(x, y)", shuffled, out="f8"),
+    Row("sort", "f8", "w.sort()", setup="w = x.copy()", expect="np.sort(x)"),
+    Row("argsort", "f8", "np.argsort(x)", out="u8"),
+    Row("argsort", "f8", "np.argsort(x)[::-1]", opt=(1, 1), label="argsort_r", out="u8"),
     *fused("prod", "np.prod(x, dtype=x.dtype)", unit),
     *sums(),
     Row("cprod", "c16", "np.prod(x)", unit, rtol=1e-9),

@@ -1,5 +1,5 @@
 """Builds the native callers of the modules' rows in tests/consumer/ against
-include/zalmor/capi.h: consumer.c (as C and as C++) and kernels.c."""
+include/zalmor/capi.h: consumer.c (as C and as C++), kernels.c and the others."""
 
 import importlib.util
 import os
@@ -19,16 +19,18 @@ LANGUAGES = {
 }
 
 
-def build(language, out_dir):
-    """Compiles the consumer as `language` ("c" or "cpp") and imports it."""
+def build(language, out_dir, source=SOURCE, stem="_zalmor_consumer", name=None, pedantic=True):
+    """Compiles the caller `source` as `language` ("c" or "cpp") into the module
+    `name` (by default `<stem>_<language>`) and imports it."""
     compiler, extra = LANGUAGES[language]
     if shutil.which(compiler) is None:
         raise RuntimeError(f"{compiler} is not installed")
-    name = f"_zalmor_consumer_{language}"
+    name = name or f"{stem}_{language}"
     target = pathlib.Path(out_dir) / (name + sysconfig.get_config_var("EXT_SUFFIX"))
-    command = [compiler, *extra, *FLAGS, f"-DCONSUMER_NAME={name}",
+    flags = [f for f in FLAGS if pedantic or f != "-pedantic"]
+    command = [compiler, *extra, *flags, f"-DCONSUMER_NAME={name}",
                "-I", str(ROOT / "include"), "-I", sysconfig.get_paths()["include"],
-               str(SOURCE), "-o", str(target)]
+               str(source), "-o", str(target)]
     env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
     subprocess.run(command, check=True, capture_output=True, text=True, env=env)
     spec = importlib.util.spec_from_file_location(name, target)
@@ -39,18 +41,7 @@ def build(language, out_dir):
 
 
 def build_kernels(out_dir):
-    """Compiles tests/consumer/kernels.c (C, with threads) and imports it."""
-    name = "_zalmor_kernels"
-    target = pathlib.Path(out_dir) / (name + sysconfig.get_config_var("EXT_SUFFIX"))
-    # Not -pedantic: it calls rows through addresses held as void *.
-    flags = [f for f in FLAGS if f != "-pedantic"]
-    command = ["cc", "-x", "c", "-std=c99", *flags, "-pthread",
-               "-I", str(ROOT / "include"), "-I", sysconfig.get_paths()["include"],
-               str(ROOT / "tests" / "consumer" / "kernels.c"), "-o", str(target)]
-    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
-    subprocess.run(command, check=True, capture_output=True, text=True, env=env)
-    spec = importlib.util.spec_from_file_location(name, target)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    sys.modules[name] = module
-    return module
+    """Compiles tests/consumer/kernels.c (C, with threads) and imports it. Not
+    -pedantic: it calls rows through addresses held as void *."""
+    return build("c", out_dir, ROOT / "tests" / "consumer" / "kernels.c", name="_zalmor_kernels",
+                 pedantic=False)

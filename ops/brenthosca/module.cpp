@@ -5,6 +5,7 @@
 #include "ops/brenthosca/equality.h"
 #include "ops/brenthosca/extremes.h"
 #include "ops/brenthosca/map_rows.h"
+#include "ops/brenthosca/ordering_rows.h"
 #include "ops/brenthosca/reductions.h"
 #include "ops/brenthosca/siblings.h"
 
@@ -46,6 +47,7 @@ const frame::ExportRow kExports[] = {
     {"csqrt", address(&csqrt), ZALMOR_SIG_csqrt},
     {"norm", address(&norm), ZALMOR_SIG_norm},
     {"cnorm", address(&cnorm), ZALMOR_SIG_cnorm},
+    {"permute", address(&permute), ZALMOR_SIG_permute},
     {"cprod", address(&cprod), ZALMOR_SIG_cprod},
     {"mean", address(&mean), ZALMOR_SIG_mean},
     {"min", address(&min), ZALMOR_SIG_min},
@@ -53,6 +55,8 @@ const frame::ExportRow kExports[] = {
     {"argmin", address(&argmin), ZALMOR_SIG_argmin},
     {"argmax", address(&argmax), ZALMOR_SIG_argmax},
     {"argminmax", address(&argminmax), ZALMOR_SIG_argminmax},
+    {"sort", address(&sort), ZALMOR_SIG_sort},
+    {"argsort", address(&argsort), ZALMOR_SIG_argsort},
     {"__pyx_fuse_0equal", address(&equal_row<std::int32_t>), ZALMOR_SIG___pyx_fuse_0equal},
     {"__pyx_fuse_1equal", address(&equal_row<std::uint32_t>), ZALMOR_SIG___pyx_fuse_1equal},
     {"__pyx_fuse_2equal", address(&equal_row<std::int64_t>), ZALMOR_SIG___pyx_fuse_2equal},
