@@ -1,10 +1,13 @@
 """Arbitrary buffer descriptions and arbitrary indices: every input is either
 accepted and handled correctly or refused with an ordinary exception."""
 
+import struct
+
 import numpy as np
 import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 from hypothesis.extra.numpy import basic_indices
+from _testbuffer import ND_PIL, ND_WRITABLE, ndarray
 
 from zalmor.utils.pondistra import product
 
@@ -78,6 +81,43 @@ def test_any_buffer_is_accepted_or_refused_cleanly(native, layout):
         assert a.dtype == np.uint32 and a.ndim == 2
         del table, a
     assert exporter.exports == 0
+
+
+STRUCT_FORMATS = ["I", "=I", "<I", "@I", "=L", "<L", "L", "i", "Q", "H", "B", "d", "f", ">I", "!I",
+                  "2I", "3B", "xxI", "?", "c", "e", "n", "N", "P"]
+
+
+@st.composite
+def standard_exporters(draw):
+    """A _testbuffer.ndarray of any standard format, shape, strides and offset,
+    possibly read-only or with suboffsets."""
+    fmt = draw(st.sampled_from(STRUCT_FORMATS))
+    itemsize = struct.calcsize(fmt)
+    ndim = draw(st.sampled_from([1, 1, 2, 0]))
+    shape = draw(st.lists(st.integers(0, 4), min_size=ndim, max_size=ndim))
+    count = max(1, int(np.prod(shape)) if shape else 1)
+    values = struct.unpack(fmt, bytes([draw(st.sampled_from([0, 1, 2]))]) * itemsize)
+    items = [values[0] if len(values) == 1 else values] * count
+    flags = draw(st.sampled_from([ND_WRITABLE, ND_WRITABLE, 0, ND_WRITABLE | ND_PIL]))
+    if ndim == 0:
+        return ndarray(items[0], shape=[], format=fmt, flags=flags & ~ND_PIL)
+    base = ndarray(items, shape=shape, format=fmt, flags=flags)
+    key = tuple(draw(st.sampled_from([slice(None), slice(None, None, -1), slice(None, None, 2),
+                                      slice(1, None)])) for _ in shape)
+    return base[key] if not flags & ND_PIL else base
+
+
+@SETTINGS
+@given(exporter=standard_exporters())
+def test_standard_exporters_are_accepted_or_refused_cleanly(exporter):
+    try:
+        table = product(exporter)
+    except (ValueError, TypeError, BufferError, struct.error):
+        return
+    a = np.asarray(table)
+    sizes = exporter.tolist()  # accepted: a vector of 4-byte unsigned sizes
+    assert a.dtype == np.uint32 and exporter.ndim == 1 and exporter.itemsize == 4
+    assert a.shape == ((0, 0) if 0 in sizes else (int(np.prod(sizes)), len(sizes)))
 
 
 def table_and_array(sizes):
