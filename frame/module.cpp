@@ -23,6 +23,7 @@ PyModuleDef g_definition;
 PyModuleDef_Slot g_slots[3];
 PyObject* g_module = nullptr;  // owned once the exec step has stored it
 PyObject* g_dict = nullptr;    // borrowed from g_module
+PyObject* g_builtins_dict = nullptr;  // the builtins' namespace, for the life of the process
 // Plain pointers on purpose: these references live as long as the process and
 // must not be dropped by static destructors after the interpreter is gone.
 std::array<PyObject*, kMaxBuiltins> g_builtins{};
@@ -115,6 +116,7 @@ bool run_exec(PyObject* module, const ModuleDescription& d, Where& where) {
 
     PyObject* builtins = PyImport_AddModule("builtins");  // borrowed
     if (builtins == nullptr) return failed(where);
+    if (g_builtins_dict == nullptr) g_builtins_dict = Py_NewRef(PyModule_GetDict(builtins));
     if (PyObject_SetAttrString(module, "__builtins__", builtins) < 0) return failed(where);
 
     if (d.is_main != nullptr && *d.is_main != 0) {
@@ -217,6 +219,16 @@ PyObject* module_init(const ModuleDescription& description) {
 }
 
 PyObject* module_dict() noexcept { return g_dict; }
+
+PyObject* lookup_global(PyObject* name) {
+    PyObject* value = g_dict != nullptr ? PyDict_GetItemWithError(g_dict, name) : nullptr;  // borrowed
+    if (value == nullptr && !PyErr_Occurred() && g_builtins_dict != nullptr) {
+        value = PyDict_GetItemWithError(g_builtins_dict, name);
+    }
+    if (value != nullptr) return Py_NewRef(value);
+    if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
+    return nullptr;
+}
 
 const ModuleDescription& module_description() noexcept { return *g_description; }
 

@@ -51,6 +51,11 @@ PyObject* module_init(const ModuleDescription& description);
 // Borrowed.
 PyObject* module_dict() noexcept;
 
+// A new reference to the value of the global `name` (an interned text) as the
+// module's own code sees it: the module's binding, else the builtin of that
+// name, else null with NameError "name '<name>' is not defined".
+PyObject* lookup_global(PyObject* name);
+
 // The description the module was started with.
 const ModuleDescription& module_description() noexcept;
 

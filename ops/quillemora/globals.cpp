@@ -9,9 +9,6 @@ Names names{};
 
 namespace {
 
-// The builtins' namespace; kept for the life of the process.
-PyObject* g_builtins = nullptr;
-
 int intern(PyObject*& slot, const char* text) {
     if (slot == nullptr) slot = PyUnicode_InternFromString(text);
     return slot != nullptr ? 0 : -1;
@@ -20,13 +17,6 @@ int intern(PyObject*& slot, const char* text) {
 }  // namespace
 
 int make_names() {
-    if (g_builtins == nullptr) {
-        PyObject* module = PyImport_AddModule("builtins");  // borrowed
-        if (module == nullptr) return -1;
-        g_builtins = PyModule_GetDict(module);
-        Py_XINCREF(g_builtins);
-        if (g_builtins == nullptr) return -1;
-    }
     if (names.one == nullptr && (names.one = PyLong_FromLong(1)) == nullptr) return -1;
     if (names.zero == nullptr && (names.zero = PyLong_FromLong(0)) == nullptr) return -1;
     if (intern(names.np, "np") < 0 || intern(names.sp, "sp") < 0 || intern(names.linalg, "linalg") < 0 ||
@@ -38,20 +28,6 @@ int make_names() {
         return -1;
     }
     return 0;
-}
-
-PyObject* lookup_global(PyObject* name) {
-    PyObject* globals = frame::module_dict();
-    PyObject* value = globals != nullptr ? PyDict_GetItemWithError(globals, name) : nullptr;  // borrowed
-    if (value == nullptr && !PyErr_Occurred() && g_builtins != nullptr) {
-        value = PyDict_GetItemWithError(g_builtins, name);
-    }
-    if (value != nullptr) {
-        Py_INCREF(value);
-        return value;
-    }
-    if (!PyErr_Occurred()) PyErr_Format(PyExc_NameError, "name '%U' is not defined", name);
-    return nullptr;
 }
 
 PyObject* global_attr(PyObject* global, PyObject* first, PyObject* second) {

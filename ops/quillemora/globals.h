@@ -5,6 +5,8 @@
 
 #include <Python.h>
 
+#include "frame/module.h"
+
 namespace zalmor::quillemora {
 
 // Interned texts and constants, made once by the module body. Borrowed; they
@@ -31,14 +33,11 @@ struct Names {
 
 extern Names names;
 
-// Makes `names` and keeps the builtins' namespace for lookup_global. Returns 0,
-// or -1 with an exception set. Safe to call again after a failed start-up.
+// Makes `names`. Returns 0, or -1 with an exception set. Safe to call again
+// after a failed start-up.
 int make_names();
 
-// A new reference to the value of the global `name` (an interned text): the
-// module's own binding, else the builtin of that name, else null with
-// NameError "name '<name>' is not defined".
-PyObject* lookup_global(PyObject* name);
+using frame::lookup_global;
 
 // The global `global`, then its attribute `first`, then that one's attribute
 // `second` (e.g. sp.linalg.solve): a new reference, or null with the error set.

@@ -18,35 +18,46 @@ using frame::Ref;
 
 constexpr const char* kQualname = "zalmor.utils.pondistra.product";
 
-// A module global, then a builtin, as module-level code would see the name.
-PyObject* lookup_global(const char* name) {
-    PyObject* value = PyDict_GetItemString(frame::module_dict(), name);  // borrowed
-    if (value != nullptr) return Py_NewRef(value);
-    Ref builtins = Ref::steal(PyImport_ImportModule("builtins"));
-    if (!builtins) return nullptr;
-    value = PyObject_GetAttrString(builtins.get(), name);
-    if (value == nullptr && PyErr_ExceptionMatches(PyExc_AttributeError)) {
-        PyErr_Clear();
-        PyErr_Format(PyExc_NameError, "name '%s' is not defined", name);
+// Names and constants of the zero-size result's call, made at the first call.
+struct EmptyCall {
+    PyObject* np;
+    PyObject* empty;
+    PyObject* uint32;
+    PyObject* shape;     // (0, 0)
+    PyObject* kwnames;   // ("dtype",)
+};
+EmptyCall g_call{};
+
+int make_empty_call() {
+    if (g_call.kwnames != nullptr) return 0;
+    g_call.np = PyUnicode_InternFromString("np");
+    g_call.empty = PyUnicode_InternFromString("empty");
+    g_call.uint32 = PyUnicode_InternFromString("uint32");
+    g_call.shape = Py_BuildValue("(ii)", 0, 0);
+    PyObject* kwnames = Py_BuildValue("(s)", "dtype");
+    if (!g_call.np || !g_call.empty || !g_call.uint32 || !g_call.shape || !kwnames) {
+        Py_XDECREF(kwnames);
+        return -1;
     }
-    return value;
+    g_call.kwnames = kwnames;
+    return 0;
 }
 
-// np.empty((0, 0), dtype=np.uint32), checked to be an ndarray and taken as a
-// two-dimensional view of 4-byte unsigned items.
+// np.empty((0, 0), dtype=np.uint32), `np` looked up afresh for each attribute,
+// checked to be an ndarray and taken as a two-dimensional view of 4-byte
+// unsigned items.
 int empty_result(__Pyx_memviewslice& out) {
-    Ref np = Ref::steal(lookup_global("np"));
+    if (make_empty_call() < 0) return -1;
+    Ref np = Ref::steal(frame::lookup_global(g_call.np));
     if (!np) return -1;
-    Ref empty = Ref::steal(PyObject_GetAttrString(np.get(), "empty"));
+    Ref empty = Ref::steal(PyObject_GetAttr(np.get(), g_call.empty));
     if (!empty) return -1;
-    Ref np_again = Ref::steal(lookup_global("np"));
+    Ref np_again = Ref::steal(frame::lookup_global(g_call.np));
     if (!np_again) return -1;
-    Ref uint32 = Ref::steal(PyObject_GetAttrString(np_again.get(), "uint32"));
+    Ref uint32 = Ref::steal(PyObject_GetAttr(np_again.get(), g_call.uint32));
     if (!uint32) return -1;
-    Ref args = Ref::steal(Py_BuildValue("((ii))", 0, 0));
-    Ref kwargs = Ref::steal(PyDict_New());
-    if (!args || !kwargs || PyDict_SetItemString(kwargs.get(), "dtype", uint32.get()) < 0) return -1;
-    Ref array = Ref::steal(PyObject_Call(empty.get(), args.get(), kwargs.get()));
+    PyObject* args[] = {g_call.shape, uint32.get()};
+    Ref array = Ref::steal(PyObject_Vectorcall(empty.get(), args, 1, g_call.kwnames));
     if (!array) return -1;
     PyTypeObject* ndarray = frame::ndarray_type();
     if (array.get() != Py_None && !PyObject_TypeCheck(array.get(), ndarray)) {
