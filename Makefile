@@ -39,7 +39,7 @@ test: build
 
 # The long thread and leak loops (10**5 calls per row).
 test-long: build
-	ZALMOR_LONG_TESTS=1 $(VPY) -m pytest -q tests/test_threads.py tests/test_leaks.py
+	ZALMOR_LONG_TESTS=1 $(VPY) -m pytest -q tests/test_kernel_threads.py tests/test_threads.py tests/test_leaks.py
 
 $(ASAN_SITE)/.built-stamp: $(STAMP) $(SOURCES)
 	rm -rf $(ASAN_SITE)

@@ -1,5 +1,6 @@
 """Builds the native callers of the modules' rows in tests/consumer/ against
-include/zalmor/capi.h: consumer.c (as C and as C++), kernels.c and the others."""
+include/zalmor/capi.h: consumer.c (as C and as C++), kernels.c and the others,
+which share tests/consumer/native_rows.h."""
 
 import importlib.util
 import os
@@ -41,7 +42,5 @@ def build(language, out_dir, source=SOURCE, stem="_zalmor_consumer", name=None, 
 
 
 def build_kernels(out_dir):
-    """Compiles tests/consumer/kernels.c (C, with threads) and imports it. Not
-    -pedantic: it calls rows through addresses held as void *."""
-    return build("c", out_dir, ROOT / "tests" / "consumer" / "kernels.c", name="_zalmor_kernels",
-                 pedantic=False)
+    """Compiles tests/consumer/kernels.c (C, with threads) and imports it."""
+    return build("c", out_dir, ROOT / "tests" / "consumer" / "kernels.c", name="_zalmor_kernels")

@@ -48,7 +48,7 @@ def test_every_row_is_exercised():
 @pytest.fixture(scope="module")
 def native(tmp_path_factory):
     return build("c", tmp_path_factory.mktemp("leaks"), ROOT / "bench" / "native_bench.c",
-                 name="_zalmor_bench", pedantic=False)
+                 name="_zalmor_bench")
 
 
 def rss_kib():

@@ -21,7 +21,7 @@ def native(tmp_path_factory):
 
 def taken(native, held, dtype):
     """The returned vector as a NumPy copy; it is contiguous and held once."""
-    n, stride, count = native.view_info(held)
+    n, stride, _, count = native.view_info(held)
     assert (stride, count) == (8, 1)
     return np.frombuffer(native.view_bytes(held), dtype=dtype).copy()
 

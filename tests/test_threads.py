@@ -1,5 +1,7 @@
-"""Calls from many threads at once: the kernels without the interpreter lock,
-product and inv with it, and result views handed from thread to thread."""
+"""Calls from several Python threads at once: product and inv, which hold the
+interpreter lock, and product's results handed from thread to thread. The
+kernels called from native threads, with and without the lock, are in
+test_kernel_threads.py."""
 
 import ctypes
 import os
@@ -8,22 +10,12 @@ import sys
 import threading
 
 import numpy as np
-import pytest
 
 import zalmor.ops.quillemora as quillemora
 from zalmor.utils.pondistra import product
 
-from consumer_build import build
-
 LONG = os.environ.get("ZALMOR_LONG_TESTS") == "1"  # the long loops of CI's reliability run
 CALLS = 100_000 if LONG else 5_000
-MAPS = [("sign", np.float64), ("fabs", np.float64), ("sqrt", np.float64),
-        ("cabs", np.complex128), ("csign", np.complex128), ("csqrt", np.complex128)]
-
-
-@pytest.fixture(scope="module")
-def native(tmp_path_factory):
-    return build("c", tmp_path_factory.mktemp("consumer-threads"))
 
 
 def blocks_after(run):
@@ -33,18 +25,6 @@ def blocks_after(run):
     before = sys.getallocatedblocks()
     run()
     return sys.getallocatedblocks() - before
-
-
-@pytest.mark.parametrize("row, dtype", MAPS)
-@pytest.mark.parametrize("handoff", [False, True])
-def test_maps_from_four_threads_without_the_lock(native, row, dtype, handoff):
-    x = np.linspace(-5, 5, 101).astype(dtype)
-    if dtype is np.complex128:
-        x = x + 1j * x[::-1]
-    shared = x[::2]  # a strided input, shared by every thread
-    leftover = blocks_after(lambda: native.hammer_map(row, shared, 4, CALLS // 4, handoff))
-    assert native.hammer_map(row, shared, 4, CALLS // 4, handoff) == 0
-    assert leftover < 50
 
 
 def test_product_from_several_python_threads():

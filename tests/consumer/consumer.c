@@ -1,20 +1,14 @@
 /*
  * A native caller of zalmor's rows, written the way the package's other native
- * modules are: it includes only zalmor/capi.h and binds rows by name and
- * signature. Compiled both as C and as C++ (CONSUMER_NAME picks the module name).
+ * modules are: it binds rows by name and signature through zalmor/capi.h
+ * (native_rows.h, shared with the other callers here, adds nothing but plain
+ * C helpers). Compiled both as C and as C++ (CONSUMER_NAME picks the module name).
  */
-#include "zalmor/capi.h"
-
-#include <pthread.h>
-#include <string.h>
+#include "native_rows.h"
 
 #ifndef CONSUMER_NAME
 #error "CONSUMER_NAME must name the module"
 #endif
-#define CONSUMER_STR2(x) #x
-#define CONSUMER_STR(x) CONSUMER_STR2(x)
-#define CONSUMER_CAT2(a, b) a##b
-#define CONSUMER_CAT(a, b) CONSUMER_CAT2(a, b)
 
 /* bind(module_name, row, signature): binds one row through the header's helper
  * and returns its address as an int. */
@@ -27,28 +21,6 @@ static PyObject *consumer_bind(PyObject *self, PyObject *args) {
     return PyLong_FromVoidPtr(slot);
 }
 
-/* A borrowed view record over a one-dimensional buffer. The owner field holds
- * the exporting object, which the kernels never touch. */
-static int view_of(PyObject *obj, Py_buffer *buffer, __Pyx_memviewslice *view) {
-    int i;
-    if (PyObject_GetBuffer(obj, buffer, PyBUF_STRIDES | PyBUF_FORMAT) < 0) return -1;
-    if (buffer->ndim != 1) {
-        PyBuffer_Release(buffer);
-        PyErr_SetString(PyExc_ValueError, "expected a one-dimensional buffer");
-        return -1;
-    }
-    view->memview = (struct __pyx_memoryview_obj *)obj;
-    view->data = (char *)buffer->buf;
-    for (i = 0; i < 8; ++i) {
-        view->shape[i] = 0;
-        view->strides[i] = 0;
-        view->suboffsets[i] = -1;
-    }
-    view->shape[0] = buffer->shape[0];
-    view->strides[0] = buffer->strides[0];
-    return 0;
-}
-
 /* prod_u32(buffer): brenthosca's unsigned int product, bound with ZALMOR_IMPORT. */
 static PyObject *consumer_prod_u32(PyObject *self, PyObject *obj) {
     zalmor_fuse_1_t prod;
@@ -57,7 +29,7 @@ static PyObject *consumer_prod_u32(PyObject *self, PyObject *obj) {
     unsigned int result;
     (void)self;
     if (ZALMOR_IMPORT(brenthosca, __pyx_fuse_1prod, &prod) < 0) return NULL;
-    if (view_of(obj, &buffer, &view) < 0) return NULL;
+    if (view_of(obj, 0, &buffer, &view) < 0) return NULL;
     result = prod(view);
     PyBuffer_Release(&buffer);
     return PyLong_FromUnsignedLong(result);
@@ -71,7 +43,7 @@ static PyObject *consumer_prod_c128(PyObject *self, PyObject *obj) {
     __pyx_t_double_complex result;
     (void)self;
     if (ZALMOR_IMPORT(brenthosca, __pyx_fuse_6prod, &prod) < 0) return NULL;
-    if (view_of(obj, &buffer, &view) < 0) return NULL;
+    if (view_of(obj, 0, &buffer, &view) < 0) return NULL;
     result = prod(view);
     PyBuffer_Release(&buffer);
     return PyComplex_FromDoubles(result.real, result.imag);
@@ -88,85 +60,27 @@ static PyObject *consumer_isclose(PyObject *self, PyObject *args) {
     return PyBool_FromLong(isclose(a, b, &opt));
 }
 
-/* Returned views travel to Python inside capsules that release them when they
- * die (or earlier, through release()). */
-static const char *const VIEW_CAPSULE = "zalmor.test.view";
-
-static void view_capsule_free(PyObject *capsule) {
-    __Pyx_memviewslice *view = (__Pyx_memviewslice *)PyCapsule_GetPointer(capsule, VIEW_CAPSULE);
-    if (view == NULL) return;
-    zalmor_view_release(view);
-    PyMem_Free(view);
-}
-
-static __Pyx_memviewslice *view_of_capsule(PyObject *capsule) {
-    return (__Pyx_memviewslice *)PyCapsule_GetPointer(capsule, VIEW_CAPSULE);
-}
-
 /* call_map(row, buffer): calls brenthosca's element-wise map `row` on a
  * one-dimensional buffer and returns the result view in a capsule. */
 static PyObject *consumer_call_map(PyObject *self, PyObject *args) {
     const char *row;
-    PyObject *obj, *capsule;
+    PyObject *obj;
     zalmor_map_t map;
     Py_buffer buffer;
-    __Pyx_memviewslice view, *result;
+    __Pyx_memviewslice view, result;
     (void)self;
     if (!PyArg_ParseTuple(args, "sO", &row, &obj)) return NULL;
     if (zalmor_capi_import(ZALMOR_MODULE_brenthosca, row, ZALMOR_SIG_MAP, (void **)&map) < 0) return NULL;
-    if (view_of(obj, &buffer, &view) < 0) return NULL;
-    result = (__Pyx_memviewslice *)PyMem_Malloc(sizeof *result);
-    if (result == NULL) {
-        PyBuffer_Release(&buffer);
-        return PyErr_NoMemory();
-    }
-    *result = map(view);
+    if (view_of(obj, 0, &buffer, &view) < 0) return NULL;
+    result = map(view);
     PyBuffer_Release(&buffer);
-    if (result->memview == NULL) {
-        PyMem_Free(result);
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "null view without an exception");
-        return NULL;
-    }
-    capsule = PyCapsule_New(result, VIEW_CAPSULE, view_capsule_free);
-    if (capsule == NULL) {
-        zalmor_view_release(result);
-        PyMem_Free(result);
-    }
-    return capsule;
-}
-
-/* view_info(capsule): (length, stride, suboffset 0, acquisition count) of a held view. */
-static PyObject *consumer_view_info(PyObject *self, PyObject *capsule) {
-    __Pyx_memviewslice *view = view_of_capsule(capsule);
-    (void)self;
-    if (view == NULL) return NULL;
-    return Py_BuildValue("nnni", view->shape[0], view->strides[0], view->suboffsets[0],
-                         view->memview ? view->memview->acquisition_count : 0);
-}
-
-/* view_bytes(capsule): a copy of the held view's elements. */
-static PyObject *consumer_view_bytes(PyObject *self, PyObject *capsule) {
-    __Pyx_memviewslice *view = view_of_capsule(capsule);
-    (void)self;
-    if (view == NULL) return NULL;
-    if (view->memview == NULL) Py_RETURN_NONE;
-    return PyBytes_FromStringAndSize(view->data, view->shape[0] * view->strides[0]);
-}
-
-/* view_owner(capsule): the object that owns the held view's memory. */
-static PyObject *consumer_view_owner(PyObject *self, PyObject *capsule) {
-    __Pyx_memviewslice *view = view_of_capsule(capsule);
-    (void)self;
-    if (view == NULL) return NULL;
-    if (view->memview == NULL) Py_RETURN_NONE;
-    Py_INCREF((PyObject *)view->memview);
-    return (PyObject *)view->memview;
+    return hold_view(result);
 }
 
 /* copy_and_release(capsule): takes one more acquisition for a copy of the
  * record, then releases the copy and the original; returns the counts seen. */
 static PyObject *consumer_copy_and_release(PyObject *self, PyObject *capsule) {
-    __Pyx_memviewslice *view = view_of_capsule(capsule), copy;
+    __Pyx_memviewslice *view = held_view(capsule), copy;
     int after_acquire, after_first;
     (void)self;
     if (view == NULL) return NULL;
@@ -191,7 +105,7 @@ static PyObject *consumer_sqrt_sum(PyObject *self, PyObject *obj) {
     Py_ssize_t i;
     (void)self;
     if (ZALMOR_IMPORT(brenthosca, sqrt, &root) < 0) return NULL;
-    if (view_of(obj, &buffer, &view) < 0) return NULL;
+    if (view_of(obj, 0, &buffer, &view) < 0) return NULL;
 #ifdef __cplusplus
     {
         zalmor::View roots{root(view)};
@@ -367,137 +281,11 @@ static PyObject *consumer_inv(PyObject *self, PyObject *args) {
     return inv(A, &opt);
 }
 
-/* ---- calls from many threads without the interpreter lock ------------- */
-
-typedef struct {
-    zalmor_map_t map;
-    __Pyx_memviewslice view;
-    const char *expected; /* the result's bytes, as one call gave them */
-    Py_ssize_t nbytes;
-    long calls;
-    long wrong;
-    /* hand-off between threads: a shared ring of result views */
-    pthread_mutex_t *lock;
-    pthread_cond_t *cond;
-    __Pyx_memviewslice *ring;
-    long *head, *tail, capacity;
-} hammer_t;
-
-static int result_ok(const hammer_t *h, const __Pyx_memviewslice *r) {
-    return r->memview != NULL && r->shape[0] * r->strides[0] == h->nbytes &&
-           memcmp(r->data, h->expected, (size_t)h->nbytes) == 0;
-}
-
-static void *hammer_calls(void *arg) {
-    hammer_t *h = (hammer_t *)arg;
-    long i;
-    for (i = 0; i < h->calls; ++i) {
-        __Pyx_memviewslice r = h->map(h->view);
-        if (!result_ok(h, &r)) h->wrong++;
-        zalmor_view_release(&r);
-    }
-    return NULL;
-}
-
-/* Producers make results and put them in the ring; consumers check and release them. */
-static void *hammer_produce(void *arg) {
-    hammer_t *h = (hammer_t *)arg;
-    long i;
-    for (i = 0; i < h->calls; ++i) {
-        __Pyx_memviewslice r = h->map(h->view);
-        pthread_mutex_lock(h->lock);
-        while (*h->head - *h->tail == h->capacity) pthread_cond_wait(h->cond, h->lock);
-        h->ring[*h->head % h->capacity] = r;
-        ++*h->head;
-        pthread_cond_broadcast(h->cond);
-        pthread_mutex_unlock(h->lock);
-    }
-    return NULL;
-}
-
-static void *hammer_consume(void *arg) {
-    hammer_t *h = (hammer_t *)arg;
-    long i;
-    for (i = 0; i < h->calls; ++i) {
-        __Pyx_memviewslice r;
-        pthread_mutex_lock(h->lock);
-        while (*h->head == *h->tail) pthread_cond_wait(h->cond, h->lock);
-        r = h->ring[*h->tail % h->capacity];
-        ++*h->tail;
-        pthread_cond_broadcast(h->cond);
-        pthread_mutex_unlock(h->lock);
-        if (!result_ok(h, &r)) h->wrong++;
-        zalmor_view_release(&r);
-    }
-    return NULL;
-}
-
-/* hammer_map(row, buffer, threads, calls, handoff): `threads` threads call the
- * map `calls` times each without the interpreter lock; with handoff, half of
- * them make the results and the other half check and release them. Returns
- * the number of wrong or failed results. */
-static PyObject *consumer_hammer_map(PyObject *self, PyObject *args) {
-    const char *row;
-    PyObject *obj;
-    int threads, handoff, i, started = 0;
-    long calls, wrong = 0, head = 0, tail = 0;
-    Py_buffer buffer;
-    hammer_t proto, work[64];
-    pthread_t ids[64];
-    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
-    pthread_cond_t cond = PTHREAD_COND_INITIALIZER;
-    __Pyx_memviewslice ring[16], first;
-    (void)self;
-    if (!PyArg_ParseTuple(args, "sOilp", &row, &obj, &threads, &calls, &handoff)) return NULL;
-    if (threads < 1 || threads > 64 || (handoff && threads % 2)) {
-        PyErr_SetString(PyExc_ValueError, "1 to 64 threads, an even number for a hand-off");
-        return NULL;
-    }
-    memset(&proto, 0, sizeof proto);
-    if (zalmor_capi_import(ZALMOR_MODULE_brenthosca, row, ZALMOR_SIG_MAP, (void **)&proto.map) < 0)
-        return NULL;
-    if (view_of(obj, &buffer, &proto.view) < 0) return NULL;
-    first = proto.map(proto.view);
-    if (first.memview == NULL) {
-        PyBuffer_Release(&buffer);
-        return NULL;
-    }
-    proto.nbytes = first.shape[0] * first.strides[0];
-    proto.expected = first.data;
-    proto.calls = calls;
-    proto.lock = &lock;
-    proto.cond = &cond;
-    proto.ring = ring;
-    proto.head = &head;
-    proto.tail = &tail;
-    proto.capacity = 16;
-    Py_BEGIN_ALLOW_THREADS
-    for (i = 0; i < threads; ++i) {
-        void *(*body)(void *) = !handoff ? hammer_calls : (i % 2 ? hammer_consume : hammer_produce);
-        work[i] = proto;
-        if (pthread_create(&ids[i], NULL, body, &work[i]) != 0) break;
-        ++started;
-    }
-    for (i = 0; i < started; ++i) pthread_join(ids[i], NULL);
-    Py_END_ALLOW_THREADS
-    for (i = 0; i < started; ++i) wrong += work[i].wrong;
-    zalmor_view_release(&first);
-    PyBuffer_Release(&buffer);
-    if (started != threads) {
-        PyErr_SetString(PyExc_RuntimeError, "could not start the threads");
-        return NULL;
-    }
-    return PyLong_FromLong(wrong);
-}
-
 static PyMethodDef consumer_methods[] = {
-    {"hammer_map", consumer_hammer_map, METH_VARARGS, NULL},
     {"sqrt_sum", consumer_sqrt_sum, METH_O, NULL},
     {"inv", consumer_inv, METH_VARARGS, NULL},
     {"call_map", consumer_call_map, METH_VARARGS, NULL},
-    {"view_info", consumer_view_info, METH_O, NULL},
-    {"view_bytes", consumer_view_bytes, METH_O, NULL},
-    {"view_owner", consumer_view_owner, METH_O, NULL},
+    HELD_VIEW_METHODS,
     {"copy_and_release", consumer_copy_and_release, METH_O, NULL},
     {"bind", consumer_bind, METH_VARARGS, NULL},
     {"prod_u32", consumer_prod_u32, METH_O, NULL},

@@ -1,17 +1,13 @@
 /*
- * A native caller of brenthosca's ordering rows (sort, argsort, permute), built
- * against zalmor/capi.h only. The rows are called with the interpreter lock
- * released, as native callers may call them.
+ * A native caller of brenthosca's ordering rows (sort, argsort, permute), each
+ * bound into a typed pointer with ZALMOR_IMPORT. The rows are called with the
+ * interpreter lock released, as native callers may call them.
  */
-#include "zalmor/capi.h"
+#include "native_rows.h"
 
 #ifndef CONSUMER_NAME
 #error "CONSUMER_NAME must name the module"
 #endif
-#define CONSUMER_STR2(x) #x
-#define CONSUMER_STR(x) CONSUMER_STR2(x)
-#define CONSUMER_CAT2(a, b) a##b
-#define CONSUMER_CAT(a, b) CONSUMER_CAT2(a, b)
 
 static zalmor_sort_t sort_row;
 static zalmor_argsort_t argsort_row;
@@ -25,57 +21,6 @@ static int bind_rows(void) {
         return -1;
     }
     return 0;
-}
-
-/* A borrowed view record over a one-dimensional buffer (writable on request). */
-static int view_of(PyObject *obj, int writable, Py_buffer *buffer, __Pyx_memviewslice *view) {
-    int i;
-    if (PyObject_GetBuffer(obj, buffer, PyBUF_STRIDES | PyBUF_FORMAT | (writable ? PyBUF_WRITABLE : 0)) < 0)
-        return -1;
-    if (buffer->ndim != 1) {
-        PyBuffer_Release(buffer);
-        PyErr_SetString(PyExc_ValueError, "expected a one-dimensional buffer");
-        return -1;
-    }
-    memset(view, 0, sizeof *view);
-    view->memview = (struct __pyx_memoryview_obj *)obj;
-    view->data = (char *)buffer->buf;
-    for (i = 0; i < 8; ++i) view->suboffsets[i] = -1;
-    view->shape[0] = buffer->shape[0];
-    view->strides[0] = buffer->strides[0];
-    return 0;
-}
-
-/* Returned views travel to Python in capsules that release them when they die. */
-static const char *const VIEW_CAPSULE = "zalmor.test.ordering.view";
-
-static void view_capsule_free(PyObject *capsule) {
-    __Pyx_memviewslice *view = (__Pyx_memviewslice *)PyCapsule_GetPointer(capsule, VIEW_CAPSULE);
-    if (view == NULL) return;
-    zalmor_view_release(view);
-    PyMem_Free(view);
-}
-
-/* Wraps a row's result: a capsule, or NULL with the row's exception. */
-static PyObject *hold(__Pyx_memviewslice result) {
-    __Pyx_memviewslice *held;
-    PyObject *capsule;
-    if (result.memview == NULL) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "null view without an exception");
-        return NULL;
-    }
-    held = (__Pyx_memviewslice *)PyMem_Malloc(sizeof *held);
-    if (held == NULL) {
-        zalmor_view_release(&result);
-        return PyErr_NoMemory();
-    }
-    *held = result;
-    capsule = PyCapsule_New(held, VIEW_CAPSULE, view_capsule_free);
-    if (capsule == NULL) {
-        zalmor_view_release(held);
-        PyMem_Free(held);
-    }
-    return capsule;
 }
 
 /* sort(buffer): sorts a writable one-dimensional double buffer in place. */
@@ -100,7 +45,7 @@ static PyObject *call_argsort(__Pyx_memviewslice view, PyObject *record) {
     Py_BEGIN_ALLOW_THREADS
     result = argsort_row(view, given ? &opt : NULL);
     Py_END_ALLOW_THREADS
-    return hold(result);
+    return hold_view(result);
 }
 
 /* argsort(buffer, record): record None passes no optional-argument record,
@@ -149,36 +94,7 @@ static PyObject *consumer_permute(PyObject *self, PyObject *args) {
     Py_END_ALLOW_THREADS
     PyBuffer_Release(&xs_buffer);
     PyBuffer_Release(&positions_buffer);
-    return hold(result);
-}
-
-static __Pyx_memviewslice *held_view(PyObject *capsule) {
-    return (__Pyx_memviewslice *)PyCapsule_GetPointer(capsule, VIEW_CAPSULE);
-}
-
-/* view_info(capsule): (length, stride, acquisition count) of a held view. */
-static PyObject *consumer_view_info(PyObject *self, PyObject *capsule) {
-    __Pyx_memviewslice *view = held_view(capsule);
-    (void)self;
-    if (view == NULL) return NULL;
-    return Py_BuildValue("nni", view->shape[0], view->strides[0], view->memview->acquisition_count);
-}
-
-/* view_bytes(capsule): a copy of the held view's elements. */
-static PyObject *consumer_view_bytes(PyObject *self, PyObject *capsule) {
-    __Pyx_memviewslice *view = held_view(capsule);
-    (void)self;
-    if (view == NULL) return NULL;
-    return PyBytes_FromStringAndSize(view->data, view->shape[0] * view->strides[0]);
-}
-
-/* view_owner(capsule): the object that owns the held view's memory. */
-static PyObject *consumer_view_owner(PyObject *self, PyObject *capsule) {
-    __Pyx_memviewslice *view = held_view(capsule);
-    (void)self;
-    if (view == NULL) return NULL;
-    Py_INCREF((PyObject *)view->memview);
-    return (PyObject *)view->memview;
+    return hold_view(result);
 }
 
 static PyMethodDef consumer_methods[] = {
@@ -186,9 +102,7 @@ static PyMethodDef consumer_methods[] = {
     {"argsort", consumer_argsort, METH_VARARGS, NULL},
     {"argsort_extent", consumer_argsort_extent, METH_O, NULL},
     {"permute", consumer_permute, METH_VARARGS, NULL},
-    {"view_info", consumer_view_info, METH_O, NULL},
-    {"view_bytes", consumer_view_bytes, METH_O, NULL},
-    {"view_owner", consumer_view_owner, METH_O, NULL},
+    HELD_VIEW_METHODS,
     {NULL, NULL, 0, NULL},
 };
 
