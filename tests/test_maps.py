@@ -1,5 +1,7 @@
 """The element-wise maps, called the way a native caller calls them."""
 
+import ctypes
+import ctypes.util
 import math
 import os
 import resource
@@ -9,6 +11,10 @@ import numpy as np
 import pytest
 
 from consumer_build import build
+
+# The C library's cabs; on x86-64 a double complex argument travels as two doubles.
+libm_cabs = ctypes.CDLL(ctypes.util.find_library("m")).cabs
+libm_cabs.restype, libm_cabs.argtypes = ctypes.c_double, [ctypes.c_double, ctypes.c_double]
 
 NAN = float("nan")
 INF = float("inf")
@@ -94,8 +100,8 @@ def test_maps_agree_with_the_c_library_and_numpy(native):
     assert same(call(native, "fabs", x), np.abs(x))
     with np.errstate(invalid="ignore"):
         assert same(call(native, "sqrt", x), np.sqrt(x))
-        # NumPy's complex abs and sqrt are the C library's hypot/cabs and csqrt.
-        assert same(call(native, "cabs", z), [math.hypot(v.real, v.imag) for v in z])
+        # NumPy's complex sqrt agrees with the C library's csqrt here.
+        assert same(call(native, "cabs", z), [libm_cabs(v.real, v.imag) for v in z])
         assert same(call(native, "csqrt", z), np.sqrt(z))
 
 
