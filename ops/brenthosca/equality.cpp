@@ -130,50 +130,46 @@ int cequal(__Pyx_memviewslice a, __Pyx_memviewslice b) {
     return same_elements(frame::strided<Complex>(a), frame::strided<Complex>(b)) ? 1 : 0;
 }
 
-int allclose(__Pyx_memviewslice a, __Pyx_memviewslice b, __pyx_opt_args_6zalmor_3ops_10brenthosca_allclose* opt) {
+namespace {
+
+// The sibling's scalar test for each element type.
+int scalar_close(double x, double y, __pyx_opt_args_6zalmor_3ops_10hemvarinto_isclose* r) {
+    return isclose(x, y, r);
+}
+int scalar_close(Complex x, Complex y, __pyx_opt_args_6zalmor_3ops_10hemvarinto_cisclose* r) {
+    return cisclose(as_record(x), as_record(y), r);
+}
+
+// all: no pair fails the scalar test; any: some pair passes it. Vectors of
+// different lengths are neither.
+template <class X, class Scalar, class Record>
+int close_row(__Pyx_memviewslice a, __Pyx_memviewslice b, const Record* opt, bool any) {
     double rtol, atol;
     resolve(opt, rtol, atol);
     if (a.shape[0] != b.shape[0]) return 0;
-    const bool far = find_pair<double, __pyx_opt_args_6zalmor_3ops_10hemvarinto_isclose>(
-        a, b, rtol, atol, isclose, false);
-    return far ? 0 : 1;
+    const bool found = find_pair<X, Scalar>(
+        a, b, rtol, atol, [](X x, X y, Scalar* r) { return scalar_close(x, y, r); }, any);
+    return found == any ? 1 : 0;
+}
+
+}  // namespace
+
+int allclose(__Pyx_memviewslice a, __Pyx_memviewslice b, __pyx_opt_args_6zalmor_3ops_10brenthosca_allclose* opt) {
+    return close_row<double, __pyx_opt_args_6zalmor_3ops_10hemvarinto_isclose>(a, b, opt, false);
 }
 
 int callclose(__Pyx_memviewslice a, __Pyx_memviewslice b,
               __pyx_opt_args_6zalmor_3ops_10brenthosca_callclose* opt) {
-    double rtol, atol;
-    resolve(opt, rtol, atol);
-    if (a.shape[0] != b.shape[0]) return 0;
-    const bool far = find_pair<Complex, __pyx_opt_args_6zalmor_3ops_10hemvarinto_cisclose>(
-        a, b, rtol, atol,
-        [](Complex x, Complex y, __pyx_opt_args_6zalmor_3ops_10hemvarinto_cisclose* r) {
-            return cisclose(as_record(x), as_record(y), r);
-        },
-        false);
-    return far ? 0 : 1;
+    return close_row<Complex, __pyx_opt_args_6zalmor_3ops_10hemvarinto_cisclose>(a, b, opt, false);
 }
 
 int anyclose(__Pyx_memviewslice a, __Pyx_memviewslice b, __pyx_opt_args_6zalmor_3ops_10brenthosca_anyclose* opt) {
-    double rtol, atol;
-    resolve(opt, rtol, atol);
-    if (a.shape[0] != b.shape[0]) return 0;
-    const bool near = find_pair<double, __pyx_opt_args_6zalmor_3ops_10hemvarinto_isclose>(
-        a, b, rtol, atol, isclose, true);
-    return near ? 1 : 0;
+    return close_row<double, __pyx_opt_args_6zalmor_3ops_10hemvarinto_isclose>(a, b, opt, true);
 }
 
 int canyclose(__Pyx_memviewslice a, __Pyx_memviewslice b,
               __pyx_opt_args_6zalmor_3ops_10brenthosca_canyclose* opt) {
-    double rtol, atol;
-    resolve(opt, rtol, atol);
-    if (a.shape[0] != b.shape[0]) return 0;
-    const bool near = find_pair<Complex, __pyx_opt_args_6zalmor_3ops_10hemvarinto_cisclose>(
-        a, b, rtol, atol,
-        [](Complex x, Complex y, __pyx_opt_args_6zalmor_3ops_10hemvarinto_cisclose* r) {
-            return cisclose(as_record(x), as_record(y), r);
-        },
-        true);
-    return near ? 1 : 0;
+    return close_row<Complex, __pyx_opt_args_6zalmor_3ops_10hemvarinto_cisclose>(a, b, opt, true);
 }
 
 }  // namespace zalmor::brenthosca
