@@ -343,22 +343,30 @@ __pyx_t_double_complex cprod(__Pyx_memviewslice xs) {
 
 double mean(__Pyx_memviewslice xs) { return mean_of(frame::strided<double>(xs)); }
 
-double norm(__Pyx_memviewslice xs, __pyx_opt_args_6zalmor_3ops_10brenthosca_norm* opt) {
+namespace {
+
+// The norm of order `opt` over elements T; an empty vector in an infinite
+// order fails as making its magnitudes with `magnitudes` would, reported under
+// `qualname`, and gives 0.0.
+template <class T, class Record>
+double norm_row(__Pyx_memviewslice xs, const Record* opt, __Pyx_memviewslice (*magnitudes)(__Pyx_memviewslice),
+                const char* qualname) {
     const double order = order_of(opt);
     if (xs.shape[0] == 0 && std::isinf(order)) {
-        report_unmade(fabs, xs, kNorm);
+        report_unmade(magnitudes, xs, qualname);
         return 0.0;
     }
-    return norm_of(frame::strided<double>(xs), order);
+    return norm_of(frame::strided<T>(xs), order);
+}
+
+}  // namespace
+
+double norm(__Pyx_memviewslice xs, __pyx_opt_args_6zalmor_3ops_10brenthosca_norm* opt) {
+    return norm_row<double>(xs, opt, fabs, kNorm);
 }
 
 double cnorm(__Pyx_memviewslice xs, __pyx_opt_args_6zalmor_3ops_10brenthosca_cnorm* opt) {
-    const double order = order_of(opt);
-    if (xs.shape[0] == 0 && std::isinf(order)) {
-        report_unmade(cabs, xs, kCnorm);
-        return 0.0;
-    }
-    return norm_of(frame::strided<Complex>(xs), order);
+    return norm_row<Complex>(xs, opt, cabs, kCnorm);
 }
 
 }  // namespace zalmor::brenthosca
