@@ -113,51 +113,6 @@ void array_dealloc(PyObject* op) {
     Py_DECREF(type);
 }
 
-PyObject* array_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static const char* keywords[] = {"shape", "itemsize", "format", "mode", "allocate_buffer", nullptr};
-    PyObject* shape = nullptr;
-    Py_ssize_t itemsize = 0;
-    PyObject* format = nullptr;
-    const char* mode = "c";
-    int allocate = 1;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O!nO|sp:array", const_cast<char**>(keywords),
-                                     &PyTuple_Type, &shape, &itemsize, &format, &mode, &allocate)) {
-        return nullptr;
-    }
-    const bool fortran = std::strcmp(mode, "fortran") == 0;
-    if (!fortran && std::strcmp(mode, "c") != 0) {
-        PyErr_Format(PyExc_ValueError, "Invalid mode, expected 'c' or 'fortran', got %s", mode);
-        return nullptr;
-    }
-    Ref format_bytes;
-    if (PyUnicode_Check(format)) {
-        format_bytes = Ref::steal(PyUnicode_AsASCIIString(format));
-    } else if (PyBytes_Check(format)) {
-        format_bytes = Ref::borrow(format);
-    } else {
-        PyErr_SetString(PyExc_TypeError, "format must be str or bytes");
-    }
-    if (!format_bytes) return nullptr;
-
-    Py_ssize_t extents[kMaxDims];
-    const Py_ssize_t ndim = PyTuple_GET_SIZE(shape);
-    if (ndim > kMaxDims) {
-        PyErr_Format(PyExc_ValueError, "Too many dimensions: %zd", ndim);
-        return nullptr;
-    }
-    for (Py_ssize_t d = 0; d < ndim; ++d) {
-        extents[d] = PyNumber_AsSsize_t(PyTuple_GET_ITEM(shape, d), PyExc_OverflowError);
-        if (extents[d] == -1 && PyErr_Occurred()) return nullptr;
-    }
-    Ref self = Ref::steal(type->tp_alloc(type, 0));
-    if (!self) return nullptr;
-    if (init_array(reinterpret_cast<ArrayObject*>(self.get()), {extents, static_cast<std::size_t>(ndim)},
-                   itemsize, format_bytes.get(), fortran, allocate != 0) < 0) {
-        return nullptr;
-    }
-    return self.release();
-}
-
 int array_getbuffer(PyObject* op, Py_buffer* view, int flags) {
     auto* self = reinterpret_cast<ArrayObject*>(op);
     if ((flags & (PyBUF_STRIDES & ~PyBUF_ND)) == 0) {
@@ -193,15 +148,15 @@ int prepare_array_type(const char* qualified) {
     const char* name = type_name(qualified, "array");
     if (name == nullptr) return -1;
     PyType_Slot slots[] = {
-        {Py_tp_new, reinterpret_cast<void*>(&array_new)},
         {Py_tp_dealloc, reinterpret_cast<void*>(&array_dealloc)},
         {Py_bf_getbuffer, reinterpret_cast<void*>(&array_getbuffer)},
         {0, nullptr},
     };
-    PyType_Spec spec = {name, sizeof(ArrayObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    PyType_Spec spec = {name, sizeof(ArrayObject), 0, Py_TPFLAGS_DEFAULT | kInternalTypeFlags, slots};
     PyObject* type = PyType_FromSpec(&spec);
     if (type == nullptr) return -1;
     array_type = reinterpret_cast<PyTypeObject*>(type);
+    forbid_instantiation(array_type);
     return 0;
 }
 

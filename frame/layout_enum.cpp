@@ -1,6 +1,8 @@
 #include "layout_enum.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdio>
 
 #include "compat.h"
 #include "ref.h"
@@ -19,27 +21,41 @@ PyTypeObject* g_enum_type = nullptr;
 std::array<PyObject*, 5> g_constants{};
 PyObject* g_unpickle = nullptr;
 
-// Identifies the pickled state layout (one field: the name).
-constexpr unsigned long kStateChecksum = 0x5a4c4e31UL;
+// Checksums of the pickled state's layout (one field, `name`): CRC-32,
+// Adler-32 and FNV-1a of the field list. A pickle may carry any of them;
+// __reduce__ writes the first.
+constexpr std::array<unsigned long, 3> kStateChecksums = {0x5e237e06UL, 0x041e01a2UL, 0x8d39bde6UL};
 
 const char* const kLayoutNames[] = {
     "<strided and direct or indirect>", "<strided and direct>", "<strided and indirect>",
     "<contiguous and direct>", "<contiguous and indirect>",
 };
 
-PyObject* enum_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static const char* keywords[] = {"name", nullptr};
-    PyObject* name = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:Enum", const_cast<char**>(keywords), &name))
-        return nullptr;
-    auto* self = reinterpret_cast<EnumObject*>(type->tp_alloc(type, 0));
+// The type refuses calls from Python; constants are made here only.
+PyObject* make_enum(PyTypeObject* type, PyObject* name) {
+    auto* self = PyObject_GC_New(EnumObject, type);
     if (self == nullptr) return nullptr;
     self->name = Py_NewRef(name);
+    PyObject_GC_Track(self);
     return reinterpret_cast<PyObject*>(self);
 }
 
+// The name may be any object (a pickle's state sets it), so the type takes
+// part in garbage collection.
+int enum_traverse(PyObject* op, visitproc visit, void* arg) {
+    Py_VISIT(reinterpret_cast<EnumObject*>(op)->name);
+    Py_VISIT(Py_TYPE(op));
+    return 0;
+}
+
+int enum_clear(PyObject* op) {
+    Py_CLEAR(reinterpret_cast<EnumObject*>(op)->name);
+    return 0;
+}
+
 void enum_dealloc(PyObject* op) {
-    Py_XDECREF(reinterpret_cast<EnumObject*>(op)->name);
+    PyObject_GC_UnTrack(op);
+    enum_clear(op);
     PyTypeObject* type = Py_TYPE(op);
     type->tp_free(op);
     Py_DECREF(type);
@@ -47,17 +63,24 @@ void enum_dealloc(PyObject* op) {
 
 PyObject* enum_repr(PyObject* op) {
     PyObject* name = reinterpret_cast<EnumObject*>(op)->name;
-    return PyObject_Str(name);
+    return name != nullptr ? PyObject_Str(name) : PyUnicode_FromString("<cleared>");
 }
 
+PyObject* name_or_none(PyObject* op) {
+    PyObject* name = reinterpret_cast<EnumObject*>(op)->name;
+    return Py_NewRef(name != nullptr ? name : Py_None);
+}
+
+// A constant pickles as __pyx_unpickle_Enum(type, checksum, state). The type
+// is not in the module namespace, where pickle would look for it, so the
+// pickle names it by its full name instead.
 PyObject* enum_reduce(PyObject* op, PyObject*) {
-    auto* self = reinterpret_cast<EnumObject*>(op);
     if (g_unpickle == nullptr) {
         PyErr_SetString(PyExc_TypeError, "the module is not initialised");
         return nullptr;
     }
-    return Py_BuildValue("(O(Ok(O)))", g_unpickle, reinterpret_cast<PyObject*>(Py_TYPE(op)),
-                         kStateChecksum, self->name);
+    Ref name = Ref::steal(name_or_none(op));
+    return Py_BuildValue("(O(sk(O)))", g_unpickle, Py_TYPE(op)->tp_name, kStateChecksums[0], name.get());
 }
 
 PyObject* enum_setstate(PyObject* op, PyObject* state) {
@@ -70,7 +93,7 @@ PyObject* enum_setstate(PyObject* op, PyObject* state) {
     Py_RETURN_NONE;
 }
 
-PyObject* enum_get_name(PyObject* op, void*) { return Py_NewRef(reinterpret_cast<EnumObject*>(op)->name); }
+PyObject* enum_get_name(PyObject* op, void*) { return name_or_none(op); }
 
 PyMethodDef enum_methods[] = {
     {"__reduce__", enum_reduce, METH_NOARGS, nullptr},
@@ -83,28 +106,32 @@ PyGetSetDef enum_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-// __pyx_unpickle_Enum(type, checksum, state): rebuilds a pickled constant.
+// __pyx_unpickle_Enum(type, checksum, state): rebuilds a pickled constant;
+// `type` is the Enum type or its full name.
 PyObject* unpickle_enum(PyObject*, PyObject* args) {
     PyObject* type;
     unsigned long checksum;
     PyObject* state;
-    if (!PyArg_ParseTuple(args, "Ok O:__pyx_unpickle_Enum", &type, &checksum, &state)) return nullptr;
-    if (checksum != kStateChecksum) {
+    if (!PyArg_ParseTuple(args, "OkO:__pyx_unpickle_Enum", &type, &checksum, &state)) return nullptr;
+    if (std::find(kStateChecksums.begin(), kStateChecksums.end(), checksum) == kStateChecksums.end()) {
         Ref pickle = Ref::steal(PyImport_ImportModule("pickle"));
         if (!pickle) return nullptr;
         Ref error = Ref::steal(PyObject_GetAttrString(pickle.get(), "PickleError"));
         if (!error) return nullptr;
-        PyErr_Format(error.get(), "Incompatible checksums (0x%lx vs (0x%lx) = (name))", checksum,
-                     kStateChecksum);
+        char message[128];  // the host's formatter knows no %lx
+        std::snprintf(message, sizeof message, "Incompatible checksums (0x%lx vs (0x%lx, 0x%lx, 0x%lx) = (name))",
+                      checksum, kStateChecksums[0], kStateChecksums[1], kStateChecksums[2]);
+        PyErr_SetString(error.get(), message);
         return nullptr;
+    }
+    if (PyUnicode_Check(type) && PyUnicode_CompareWithASCIIString(type, g_enum_type->tp_name) == 0) {
+        type = reinterpret_cast<PyObject*>(g_enum_type);
     }
     if (!PyType_Check(type) || !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(type), g_enum_type)) {
         PyErr_SetString(PyExc_TypeError, "__pyx_unpickle_Enum expects the Enum type");
         return nullptr;
     }
-    Ref empty = Ref::steal(PyTuple_New(0));
-    if (!empty) return nullptr;
-    Ref result = Ref::steal(enum_new(reinterpret_cast<PyTypeObject*>(type), empty.get(), nullptr));
+    Ref result = Ref::steal(make_enum(reinterpret_cast<PyTypeObject*>(type), Py_None));
     if (!result) return nullptr;
     if (state != Py_None) {
         Ref done = Ref::steal(enum_setstate(result.get(), state));
@@ -122,26 +149,29 @@ int prepare_enum_type(const char* qualified) {
     const char* name = type_name(qualified, "Enum");
     if (name == nullptr) return -1;
     PyType_Slot slots[] = {
-        {Py_tp_new, reinterpret_cast<void*>(&enum_new)},
         {Py_tp_dealloc, reinterpret_cast<void*>(&enum_dealloc)},
+        {Py_tp_traverse, reinterpret_cast<void*>(&enum_traverse)},
+        {Py_tp_clear, reinterpret_cast<void*>(&enum_clear)},
         {Py_tp_repr, reinterpret_cast<void*>(&enum_repr)},
         {Py_tp_methods, enum_methods},
         {Py_tp_getset, enum_getset},
         {0, nullptr},
     };
-    PyType_Spec spec = {name, sizeof(EnumObject), 0, Py_TPFLAGS_DEFAULT, slots};
+    PyType_Spec spec = {name, sizeof(EnumObject), 0,
+                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | kInternalTypeFlags, slots};
     PyObject* type = PyType_FromSpec(&spec);
     if (type == nullptr) return -1;
     g_enum_type = reinterpret_cast<PyTypeObject*>(type);
+    forbid_instantiation(g_enum_type);
     return 0;
 }
 
 int setup_layout_constants(PyObject* module) {
     for (std::size_t i = 0; i < g_constants.size(); ++i) {
         if (g_constants[i] != nullptr) continue;
-        Ref args = Ref::steal(Py_BuildValue("(s)", kLayoutNames[i]));
-        if (!args) return -1;
-        g_constants[i] = enum_new(g_enum_type, args.get(), nullptr);
+        Ref name = Ref::steal(PyUnicode_FromString(kLayoutNames[i]));
+        if (!name) return -1;
+        g_constants[i] = make_enum(g_enum_type, name.get());
         if (g_constants[i] == nullptr) return -1;
     }
     Ref module_name = Ref::steal(PyObject_GetAttrString(module, "__name__"));

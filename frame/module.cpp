@@ -108,9 +108,22 @@ int bind_sibling(const SiblingImport& sibling) {
     return 0;
 }
 
+// Removes the entry `qualified` of sys.modules if it is still `module`, keeping
+// the pending exception: a failed start-up leaves no half-made module behind
+// for the next import to find.
+void unregister(const char* qualified, PyObject* module) {
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyObject* registry = PyImport_GetModuleDict();  // borrowed
+    PyObject* entry = PyDict_GetItemString(registry, qualified);  // borrowed
+    if (entry == module && PyDict_DelItemString(registry, qualified) < 0) PyErr_Clear();
+    PyErr_Restore(type, value, traceback);
+}
+
 // Steps of the exec slot after the version check. On failure returns false with
-// the place of the failure in `where`.
-bool run_exec(PyObject* module, const ModuleDescription& d, Where& where) {
+// the place of the failure in `where`; `registered` tells whether the module
+// was added to sys.modules under its qualified name on the way.
+bool run_exec(PyObject* module, const ModuleDescription& d, Where& where, bool& registered) {
     g_module = Py_NewRef(module);
     g_dict = PyModule_GetDict(module);
 
@@ -130,7 +143,10 @@ bool run_exec(PyObject* module, const ModuleDescription& d, Where& where) {
     if (!qualified) return failed(where);
     const int known = PyDict_Contains(registry, qualified.get());
     if (known < 0) return failed(where);
-    if (!known && PyDict_SetItem(registry, qualified.get(), module) < 0) return failed(where);
+    if (!known) {
+        if (PyDict_SetItem(registry, qualified.get(), module) < 0) return failed(where);
+        registered = true;
+    }
 
     if (d.builtins.size() > kMaxBuiltins) {
         PyErr_SetString(PyExc_SystemError, "too many builtins for the module frame");
@@ -188,10 +204,12 @@ int exec_module(PyObject* module) {
         return -1;
     }
     Where where;
-    if (run_exec(module, d, where)) return 0;
+    bool registered = false;
+    if (run_exec(module, d, where, registered)) return 0;
 
     if (!PyErr_Occurred()) PyErr_SetString(PyExc_ImportError, d.init_name);
     add_traceback(d.init_name, where);
+    if (registered) unregister(d.qualified, module);
     g_dict = nullptr;
     Py_CLEAR(g_module);
     return -1;

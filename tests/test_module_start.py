@@ -188,6 +188,50 @@ def test_module_namespaces(run_py):
     assert result["quillemora"] == [True, True]
 
 
+def test_internal_types_refuse_calls_from_python(run_py):
+    # An array made from Python would export a buffer over no memory.
+    result = run_py("""
+        import gc, numpy as np
+        from zalmor.utils.pondistra import product
+        t = product(np.array([2], dtype=np.uint32))
+        kinds = {type(t.base), type(t), type(t).__base__}
+        kinds |= {type(o) for o in gc.get_objects() if type(o).__name__ == "Enum"}
+        made = []
+        for T in kinds:
+            for make in (lambda: T(), lambda: T(shape=(1,), itemsize=8, format="d", allocate_buffer=False),
+                         lambda: T.__new__(T), lambda: object.__new__(T)):
+                try:
+                    made.append((T.__name__, bytes(memoryview(make()))))
+                except TypeError:
+                    pass
+        emit([sorted(f"{T.__module__}.{T.__name__}" for T in kinds), made])
+    """)
+    assert result == [sorted([f"{PONDISTRA}.array", f"{PONDISTRA}.memoryview", f"{PONDISTRA}._memoryviewslice",
+                              f"{BRENTHOSCA}.Enum", f"{PONDISTRA}.Enum"]), []]
+
+
+def test_layout_constants_survive_a_pickle_round_trip():
+    import gc
+    import pickle
+    import sys
+
+    import zalmor.utils.pondistra  # noqa: F401  (both modules' constants)
+    constants = [o for o in gc.get_objects() if type(o).__name__ == "Enum"
+                 and type(o).__module__ in (BRENTHOSCA, PONDISTRA)]
+    assert sorted(map(repr, constants)) == sorted(2 * [
+        "<strided and direct or indirect>", "<strided and direct>", "<strided and indirect>",
+        "<contiguous and direct>", "<contiguous and indirect>"])
+    for c in constants:
+        for protocol in range(pickle.HIGHEST_PROTOCOL + 1):
+            back = pickle.loads(pickle.dumps(c, protocol))
+            assert type(back) is type(c) and back.name == c.name
+    unpickle = sys.modules[BRENTHOSCA].__pyx_unpickle_Enum
+    with pytest.raises(pickle.PickleError, match="^Incompatible checksums"):
+        unpickle(type(constants[0]), 1, ("x",))
+    with pytest.raises(TypeError):
+        unpickle(f"{PONDISTRA}.Enum", 0x5E237E06, ("x",))  # another module's type
+
+
 # ---- guards ------------------------------------------------------------------
 
 def test_sub_interpreter_import_is_refused(run_py):
@@ -325,6 +369,26 @@ def test_exec_keeps_an_existing_registry_entry(run_py):
         emit([sys.modules[name] is placeholder, len(module.__pyx_capi__) > 0])
     """ % BRENTHOSCA)
     assert result == [True, True]
+
+
+def test_failed_exec_under_another_name_removes_the_entry_it_added(run_py):
+    result = run_py("""
+        name, sibling = %r, %r
+        sys.modules[sibling] = fake_module(sibling, {})
+        spec = importlib.util.spec_from_file_location(
+            "elsewhere.brenthosca", importlib.util.find_spec(name).origin)
+        alias = importlib.util.module_from_spec(spec)
+        fail = None
+        try:
+            spec.loader.exec_module(alias)
+        except ImportError as exc:
+            fail = str(exc)
+        left = name in sys.modules
+        del sys.modules[sibling]
+        real = importlib.import_module(name)
+        emit([fail, left, real is not alias, hasattr(real, "__pyx_unpickle_Enum")])
+    """ % (BRENTHOSCA, HEMVARINTO))
+    assert result == ["zalmor.ops.hemvarinto does not export expected C function isclose", False, True, True]
 
 
 # ---- builtins ----------------------------------------------------------------

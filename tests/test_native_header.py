@@ -65,3 +65,25 @@ def test_returned_views_are_released_by_the_caller(consumer):
     assert consumer.sqrt_sum(values[::-2]) == 6.0
     with pytest.raises(ValueError, match=r"^Invalid shape in axis 0: 0\.$"):
         consumer.sqrt_sum(values[:0])
+
+
+def test_product_and_inv_take_the_lock_for_a_caller_without_it(consumer, run_py):
+    # Without the lock taken for it, each of these calls crashed the interpreter.
+    result = run_py("""
+        import numpy as np
+        spec = importlib.util.spec_from_file_location(%r, %r)
+        c = importlib.util.module_from_spec(spec)
+        spec.loader.exec_module(c)
+        held = c.product_unlocked(np.array([2, 3], dtype=np.uint32))
+        out = [np.frombuffer(c.view_bytes(held), np.uint32).tolist()]
+        A = np.array([[2.0, 1.0], [1.0, 3.0]])
+        out.append(np.allclose(c.inv(A, None, True), np.linalg.inv(A)))
+        for call in (lambda: c.product_unlocked(np.array([2**16, 2**16 + 1], dtype=np.uint32)),
+                     lambda: c.inv([[1.0]], None, True)):
+            try:
+                call()
+            except (TypeError, ValueError) as exc:
+                out.append(type(exc).__name__)
+        emit(out)
+    """ % (consumer.__name__, consumer.__file__))
+    assert result == [[0, 0, 0, 1, 0, 2, 1, 0, 1, 1, 1, 2], True, "ValueError", "TypeError"]

@@ -23,6 +23,15 @@
  * NULL means failure with a Python exception set. Optional-argument records
  * start with `__pyx_n`, the number of the following fields the caller has
  * filled; a NULL record means all defaults.
+ *
+ * The interpreter lock: every brenthosca row runs without it and may be
+ * called on any thread, holding it or not (the rows take it themselves for
+ * the moments they create or drop Python objects or report an error).
+ * pondistra's `product` and quillemora's `inv` run under it throughout: a
+ * caller that does not hold it has it taken for the call and released
+ * afterwards; a caller that holds it sees no change. Binding
+ * (zalmor_capi_bind, zalmor_capi_import) needs it; releasing a view
+ * (zalmor_view_release) takes it when it must.
  */
 #ifndef ZALMOR_CAPI_H
 #define ZALMOR_CAPI_H
@@ -224,11 +233,14 @@ typedef float (*zalmor_fuse_4_t)(zalmor_view xs);
 typedef double (*zalmor_fuse_5_t)(zalmor_view xs);
 typedef zalmor_complex (*zalmor_fuse_6_t)(zalmor_view xs);
 
-/* pondistra: pass 0 for skip_dispatch. */
+/* pondistra: pass 0 for skip_dispatch. Runs under the interpreter lock,
+ * taking it when the caller does not hold it. */
 typedef zalmor_view (*zalmor_product_t)(zalmor_view ns, int skip_dispatch);
 
 /* quillemora: A and the result are NumPy arrays (PyArrayObject *); the result
- * is a new reference, or NULL with an exception set. */
+ * is a new reference, or NULL with an exception set. Runs under the
+ * interpreter lock, taking it when the caller does not hold it; the caller
+ * drops the result under the lock. */
 typedef PyObject *(*zalmor_inv_t)(PyObject *A,
                                   struct __pyx_opt_args_6zalmor_3ops_10quillemora_inv *opt);
 

@@ -8,6 +8,7 @@
 
 #include "frame/compat.h"
 #include "frame/errors.h"
+#include "frame/gil.h"
 #include "frame/module.h"
 #include "frame/numpy_types.h"
 #include "frame/ref.h"
@@ -164,6 +165,9 @@ PyObject* fail(std::source_location where = std::source_location::current()) {
 }  // namespace
 
 PyObject* inv(PyObject* A, __pyx_opt_args_6zalmor_3ops_10quillemora_inv* opt) {
+    // Holds the interpreter lock throughout; a native caller without it gets
+    // it taken here (and one that holds it sees no change).
+    frame::GilGuard gil;
     // Only a NumPy array has the dimension fields read below.
     PyTypeObject* ndarray = frame::ndarray_type();
     if (A == nullptr || !PyObject_TypeCheck(A, ndarray)) {

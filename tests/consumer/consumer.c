@@ -269,21 +269,48 @@ static PyTypeObject FormatBufferType = {
 /* inv(A, record): quillemora's inv, bound with ZALMOR_IMPORT. `record` is None
  * for a null record, else (__pyx_n, b, method, force); every field is filled
  * in, whatever the count says, so that fields beyond it must go unread. */
+/* inv(A, record, unlocked=0): quillemora's inv with a record given as a
+ * tuple (or None for a null record); with `unlocked`, called without the
+ * interpreter lock, as a native caller on its own thread may. */
 static PyObject *consumer_inv(PyObject *self, PyObject *args) {
     zalmor_inv_t inv;
-    PyObject *A, *record;
-    struct __pyx_opt_args_6zalmor_3ops_10quillemora_inv opt;
+    PyObject *A, *record, *result;
+    int unlocked = 0;
+    struct __pyx_opt_args_6zalmor_3ops_10quillemora_inv opt, *optp = NULL;
     (void)self;
-    if (!PyArg_ParseTuple(args, "OO", &A, &record)) return NULL;
+    if (!PyArg_ParseTuple(args, "OO|p", &A, &record, &unlocked)) return NULL;
     if (ZALMOR_IMPORT(quillemora, inv, &inv) < 0) return NULL;
-    if (record == Py_None) return inv(A, NULL);
-    if (!PyArg_ParseTuple(record, "iOii", &opt.__pyx_n, &opt.b, &opt.method, &opt.force)) return NULL;
-    return inv(A, &opt);
+    if (record != Py_None) {
+        if (!PyArg_ParseTuple(record, "iOii", &opt.__pyx_n, &opt.b, &opt.method, &opt.force)) return NULL;
+        optp = &opt;
+    }
+    if (!unlocked) return inv(A, optp);
+    Py_BEGIN_ALLOW_THREADS
+    result = inv(A, optp);
+    Py_END_ALLOW_THREADS
+    return result;
+}
+
+/* product_unlocked(buffer): pondistra's product called without the
+ * interpreter lock; the result view in a capsule. */
+static PyObject *consumer_product_unlocked(PyObject *self, PyObject *obj) {
+    zalmor_product_t product;
+    Py_buffer buffer;
+    __Pyx_memviewslice view, result;
+    (void)self;
+    if (ZALMOR_IMPORT(pondistra, product, &product) < 0) return NULL;
+    if (view_of(obj, 0, &buffer, &view) < 0) return NULL;
+    Py_BEGIN_ALLOW_THREADS
+    result = product(view, 0);
+    Py_END_ALLOW_THREADS
+    PyBuffer_Release(&buffer);
+    return hold_view(result);
 }
 
 static PyMethodDef consumer_methods[] = {
     {"sqrt_sum", consumer_sqrt_sum, METH_O, NULL},
     {"inv", consumer_inv, METH_VARARGS, NULL},
+    {"product_unlocked", consumer_product_unlocked, METH_O, NULL},
     {"call_map", consumer_call_map, METH_VARARGS, NULL},
     HELD_VIEW_METHODS,
     {"copy_and_release", consumer_copy_and_release, METH_O, NULL},

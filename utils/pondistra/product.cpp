@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "frame/errors.h"
+#include "frame/gil.h"
 #include "frame/module.h"
 #include "frame/numpy_types.h"
 #include "frame/ref.h"
@@ -71,6 +72,9 @@ int empty_result(__Pyx_memviewslice& out) {
 }  // namespace
 
 __Pyx_memviewslice product(__Pyx_memviewslice ns, int /*skip_dispatch*/) {
+    // Holds the interpreter lock throughout; a native caller without it gets
+    // it taken here (and one that holds it sees no change).
+    frame::GilGuard gil;
     __Pyx_memviewslice empty{};
     if (empty_result(empty) < 0) {
         frame::add_traceback(kQualname);
