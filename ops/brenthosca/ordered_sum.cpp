@@ -36,6 +36,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cfenv>
 #include <cmath>
 #include <cstdint>
 
@@ -95,13 +96,6 @@ struct Value {
     template <class X>
     ZALMOR_INLINE X operator()(X x) const noexcept {
         return x;
-    }
-};
-struct Square {
-    static constexpr bool nonnegative = true;
-    template <class X>
-    ZALMOR_INLINE X operator()(X x) const noexcept {
-        return x * x;
     }
 };
 struct Magnitude {
@@ -257,10 +251,6 @@ ZALMOR_VECTOR_CLONES double add_values(double s, const char* xs, std::ptrdiff_t 
     return add_run(s, xs, n, Value{});
 }
 
-ZALMOR_VECTOR_CLONES double add_squares(double s, const char* xs, std::ptrdiff_t n) noexcept {
-    return add_run(s, xs, n, Square{});
-}
-
 ZALMOR_VECTOR_CLONES double add_magnitudes(double s, const char* xs, std::ptrdiff_t n) noexcept {
     return add_run(s, xs, n, Magnitude{});
 }
@@ -269,24 +259,28 @@ ZALMOR_VECTOR_CLONES float add_floats(float s, const char* xs, std::ptrdiff_t n)
     return add_run(s, xs, n, Value{});
 }
 
+}  // namespace
+
 // The grouping is shown above for rounding to nearest. (Under rounding toward
 // zero, how a term rounds depends on the sign of the sum, which the rounded
-// terms do not know.) In any other mode that the caller has set in the SSE
-// control register, the terms go one at a time.
-bool rounding_to_nearest() noexcept { return (__builtin_ia32_stmxcsr() & 0x6000u) == 0; }
-
-}  // namespace
+// terms do not know.) In any other mode that the caller has set, the terms go
+// one at a time.
+bool rounding_to_nearest() noexcept {
+#if defined(__x86_64__)
+    return (__builtin_ia32_stmxcsr() & 0x6000u) == 0;  // the SSE unit's mode, which the kernels use
+#else
+    return std::fegetround() == FE_TONEAREST;
+#endif
+}
 
 double add_in_order(double s, const char* xs, std::ptrdiff_t n, Term term) noexcept {
     if (!rounding_to_nearest()) {
         switch (term) {
-        case Term::square: return add_each(s, xs, n, Square{});
         case Term::magnitude: return add_each(s, xs, n, Magnitude{});
         case Term::value: return add_each(s, xs, n, Value{});
         }
     }
     switch (term) {
-    case Term::square: return add_squares(s, xs, n);
     case Term::magnitude: return add_magnitudes(s, xs, n);
     case Term::value: break;
     }

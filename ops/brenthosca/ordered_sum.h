@@ -9,7 +9,6 @@ namespace zalmor::brenthosca {
 // What each element x contributes to a running sum.
 enum class Term {
     value,      // x
-    square,     // x * x, rounded once
     magnitude,  // |x|
 };
 
@@ -22,5 +21,9 @@ double add_in_order(double s, const char* xs, std::ptrdiff_t n, Term term) noexc
 
 // The same in single precision, adding the elements themselves.
 float add_in_order(float s, const char* xs, std::ptrdiff_t n) noexcept;
+
+// Whether the floating-point unit the kernels use rounds to nearest (the
+// caller may have set another mode).
+bool rounding_to_nearest() noexcept;
 
 }  // namespace zalmor::brenthosca

@@ -14,6 +14,7 @@
 #include "ops/brenthosca/map_rows.h"
 #include "ops/brenthosca/maps.h"
 #include "ops/brenthosca/ordered_sum.h"
+#include "ops/brenthosca/pow_squares.h"
 #include "ops/brenthosca/simd.h"
 
 namespace zalmor::brenthosca {
@@ -114,12 +115,12 @@ double add_terms(double s, Strided<double> xs, Term term) noexcept {
 
 // s + f(x) over the elements of xs, left to right, for an f without a vector form.
 template <class X, class F>
-double add_mapped(double s, Strided<X> xs, F f, Term term = Term::value) noexcept {
+double add_mapped(double s, Strided<X> xs, F f) noexcept {
     double block[kGather];
     for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
         const std::ptrdiff_t m = std::min(kGather, xs.n - i);
         for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = f(xs[i + j]);
-        s = add_in_order(s, reinterpret_cast<const char*>(block), m, term);
+        s = add_in_order(s, reinterpret_cast<const char*>(block), m, Term::value);
     }
     return s;
 }
@@ -188,17 +189,40 @@ double extreme_modulus(Strided<Complex> xs, bool largest) noexcept {
     return m;
 }
 
-// pow(|x|, order) for the orders where it is known without pow: order 1 gives
-// |x| exactly (pow's result is representable, and pow is within 1 ulp), order
-// 2 the correctly rounded square x*x. Other orders call pow per element.
+// s + pow(|m(x)|, 2.0) over the elements of xs, left to right; the terms are
+// made a block at a time, with pow's own bits (pow_squares).
+template <class X, class Modulus>
+double add_pow_squares(Strided<X> xs, Modulus modulus) noexcept {
+    double block[kGather];
+    double s = 0.0;
+    for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
+        const std::ptrdiff_t m = std::min(kGather, xs.n - i);
+        if constexpr (std::is_same_v<X, double>) {
+            if (xs.contiguous()) {
+                pow_squares(xs.data + i * xs.stride, m, block);
+            } else {
+                for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = xs[i + j];
+                pow_squares(reinterpret_cast<const char*>(block), m, block);
+            }
+        } else {
+            for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = modulus(xs[i + j]);
+            pow_squares(reinterpret_cast<const char*>(block), m, block);
+        }
+        s = add_in_order(s, reinterpret_cast<const char*>(block), m, Term::value);
+    }
+    return s;
+}
+
+// s + pow(|x|, order) over xs. Order 1 gives |x| exactly (the result is
+// representable, and pow errs by less than half a unit); order 2 takes pow's
+// bits through pow_squares; other orders call pow per element.
 template <class X, class Modulus>
 double power_sum(Strided<X> xs, double order, Modulus modulus) noexcept {
+    if (order == 2.0) return add_pow_squares(xs, modulus);
     if constexpr (std::is_same_v<X, double>) {
         if (order == 1.0) return add_terms(0.0, xs, Term::magnitude);
-        if (order == 2.0) return add_terms(0.0, xs, Term::square);
     } else {
         if (order == 1.0) return add_mapped(0.0, xs, modulus);
-        if (order == 2.0) return add_mapped(0.0, xs, modulus, Term::square);
     }
     return add_mapped(0.0, xs, [&](X x) { return std::pow(modulus(x), order); });
 }

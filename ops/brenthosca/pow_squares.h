@@ -1,0 +1,23 @@
+// pow(|x|, 2.0) for many x, bit for bit as the platform's pow gives it. Pure C++.
+#pragma once
+
+#include <cstddef>
+
+namespace zalmor::brenthosca {
+
+// out[i] = pow(|x_i|, 2.0) for the n contiguous doubles at xs (any alignment),
+// with the running C library's pow; out may be the same memory as xs.
+void pow_squares(const char* xs, std::ptrdiff_t n, double* out) noexcept;
+
+// pow(|x|, 2.0) through the C library, never replaced by the compiler's x * x.
+double libm_pow_square(double x) noexcept;
+
+// Whether pow_squares may take x * x for pow: the rounding mode is to nearest
+// and the running pow agreed with the shortcut on the check made at first use.
+bool square_shortcut_in_use() noexcept;
+
+// The shortcut's own verdict for one x: true with *square = x * x when that is
+// pow's result, false when pow has to be asked. Exposed for the checks.
+bool square_shortcut(double x, double* square) noexcept;
+
+}  // namespace zalmor::brenthosca

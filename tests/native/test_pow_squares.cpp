@@ -1,0 +1,98 @@
+// pow_squares against the C library's pow, bit for bit, on inputs weighted to
+// the hard cases: squares on or near a rounding midpoint, at both margins of
+// the shortcut, across the whole range of magnitudes and the special values.
+// ZALMOR_SQUARES_CHECK=N checks N inputs (the default is a short run) and
+// prints how many of them the shortcut took.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "check.h"
+#include "ops/brenthosca/pow_squares.h"
+
+using namespace zalmor::brenthosca;
+
+namespace {
+
+std::uint64_t bits(double x) {
+    std::uint64_t u;
+    std::memcpy(&u, &x, sizeof u);
+    return u;
+}
+
+// Distance of the exact square of x from the nearest rounding midpoint, in
+// units of the spacing at x*x (0 on a midpoint, 1/2 for an exact square).
+double midpoint_distance(double x) {
+    const double p = x * x;
+    const double u = std::ldexp(1.0, std::ilogb(p) - 52);
+    return 0.5 - std::fabs(std::fma(x, x, -p)) / u;
+}
+
+// One input: a 27-bit integer scaled (squares exact or exactly halfway), a
+// random double, or a random double whose square lies within 1/8 of a
+// midpoint (drawn until one does), over magnitudes 2^-520 to 2^530.
+double draw(std::mt19937_64& rng) {
+    const int kind = static_cast<int>(rng() % 8);
+    const int e = static_cast<int>(rng() % 1050) - 520;
+    const int near_e = static_cast<int>(rng() % 80) - 40;
+    const int exponent = kind % 2 == 0 ? near_e : e;  // half of them where most data lives
+    if (kind < 2) return std::ldexp(static_cast<double>((rng() >> 37) | (1u << 26)), exponent - 27);
+    for (;;) {
+        const double x = std::ldexp(1.0 + static_cast<double>(rng() >> 11) * 0x1p-53, exponent);
+        if (kind < 4 || midpoint_distance(x) < 0.125) return rng() % 2 ? x : -x;
+    }
+}
+
+}  // namespace
+
+CORE_TEST(pow_squares_give_the_bits_of_pow) {
+    const char* env = std::getenv("ZALMOR_SQUARES_CHECK");
+    const long long total = env != nullptr ? std::atoll(env) : 400000;
+    std::mt19937_64 rng(20261208);
+    constexpr std::size_t kBlock = 4096;
+    std::vector<double> xs(kBlock), out(kBlock);
+    long long checked = 0, taken = 0, taken_near = 0, wrong = 0;
+    const double specials[] = {0.0, -0.0, std::numeric_limits<double>::infinity(),
+                               std::numeric_limits<double>::quiet_NaN(), 0x1p-1074, 0x1p-1022, 0x1p-480,
+                               0x1p510, 0x1.fffffffffffffp511, 0x1p512, 0x1.fffffffffffffp1023, 1.0,
+                               std::sqrt(2.0), 0x1p-32, 0x1p32};
+    while (checked < total) {
+        std::size_t n = 0;
+        if (checked == 0)
+            for (double s : specials) xs[n++] = s;
+        for (; n < kBlock; ++n) xs[n] = draw(rng);
+        pow_squares(reinterpret_cast<const char*>(xs.data()), static_cast<std::ptrdiff_t>(n), out.data());
+        for (std::size_t i = 0; i < n; ++i) {
+            const double want = libm_pow_square(xs[i]);
+            if (bits(out[i]) != bits(want) && !(std::isnan(want) && std::isnan(out[i]))) {
+                if (++wrong <= 5) std::printf("  pow(%a, 2) = %a, got %a\n", xs[i], want, out[i]);
+            }
+            double p;
+            if (square_shortcut(xs[i], &p)) {
+                ++taken;
+                if (std::isfinite(p) && p != 0.0 && midpoint_distance(xs[i]) < 0.125) ++taken_near;
+            }
+        }
+        checked += static_cast<long long>(n);
+    }
+    CHECK_EQ(wrong, 0);
+    if (env != nullptr) {
+        std::printf("  %lld inputs, %lld wrong; shortcut %s, would take %lld (%lld within 1/8 of a midpoint)\n",
+                    checked, wrong, square_shortcut_in_use() ? "in use" : "NOT in use", taken, taken_near);
+    }
+}
+
+CORE_TEST(the_shortcut_refuses_squares_on_a_midpoint) {
+    // 129763425^2 = 16838548467330625 lies halfway between two doubles.
+    double p;
+    CHECK(!square_shortcut(129763425.0, &p));
+    CHECK(square_shortcut(3.0, &p) && p == 9.0);
+    CHECK(square_shortcut(-0.0, &p) && bits(p) == 0);
+    CHECK(!square_shortcut(std::numeric_limits<double>::infinity(), &p));
+    CHECK(!square_shortcut(0x1p-500, &p) && !square_shortcut(0x1p520, &p));
+}
