@@ -5,6 +5,7 @@
 #include <string>
 
 #include "array_object.h"
+#include "buffer_check.h"
 #include "buffer_format.h"
 #include "compat.h"
 #include "errors.h"
@@ -50,12 +51,7 @@ int view_getbuffer(PyObject* op, Py_buffer* out, int flags) {
         return -1;
     }
     Layout layout;
-    layout.data = static_cast<char*>(v.buf);
-    layout.ndim = v.ndim;
-    for (int d = 0; d < v.ndim; ++d) {
-        layout.shape[d] = v.shape[d];
-        layout.strides[d] = v.strides[d];
-    }
+    if (buffer_layout(v, layout) < 0) return -1;
     const auto itemsize = static_cast<std::size_t>(v.itemsize);
     const bool c_contig = is_c_contiguous(layout, itemsize);
     const bool f_contig = is_f_contiguous(layout, itemsize);
@@ -75,9 +71,19 @@ int view_getbuffer(PyObject* op, Py_buffer* out, int flags) {
         PyErr_SetString(PyExc_BufferError, "memoryview: underlying buffer is not C-contiguous");
         return -1;
     }
+    Py_ssize_t* shape = v.shape;
+    Py_ssize_t* strides = v.strides;
+    if (shape == nullptr || strides == nullptr) {  // left out by the exporter
+        for (int d = 0; d < layout.ndim; ++d) {
+            self->full_shape[d] = layout.shape[d];
+            self->full_strides[d] = layout.strides[d];
+        }
+        shape = self->full_shape;
+        strides = self->full_strides;
+    }
     *out = v;
-    out->shape = (flags & PyBUF_ND) ? v.shape : nullptr;
-    out->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? v.strides : nullptr;
+    out->shape = (flags & PyBUF_ND) ? shape : nullptr;
+    out->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? strides : nullptr;
     out->suboffsets = nullptr;
     out->format = (flags & PyBUF_FORMAT) ? v.format : nullptr;
     out->internal = nullptr;
@@ -441,17 +447,11 @@ int source_layout(SliceObject* self, PyObject* value, Layout& src, Py_buffer& ho
                      holder.itemsize, self->base.view.itemsize);
         return -1;
     }
-    if (holder.ndim > kMaxDims || holder.suboffsets != nullptr) {
+    if (holder.suboffsets != nullptr) {
         PyErr_SetString(PyExc_ValueError, "Indirect dimensions not supported");
         return -1;
     }
-    src.data = static_cast<char*>(holder.buf);
-    src.ndim = holder.ndim;
-    for (int d = 0; d < holder.ndim; ++d) {
-        src.shape[d] = holder.shape[d];
-        src.strides[d] = holder.strides[d];
-    }
-    return 1;
+    return buffer_layout(holder, src) < 0 ? -1 : 1;
 }
 
 int slice_ass_subscript(PyObject* op, PyObject* key, PyObject* value) {
