@@ -41,7 +41,9 @@ void view_dealloc(PyObject* op) {
 }
 
 // Exports the held buffer (for slices, the slice's own description) following
-// the host's memoryview rules.
+// the host's memoryview rules. A request without PyBUF_ND gets the memory as
+// one dimension of bytes, without shape, strides or format, which needs
+// C-contiguous memory.
 int view_getbuffer(PyObject* op, Py_buffer* out, int flags) {
     auto* self = reinterpret_cast<ViewObject*>(op);
     const Py_buffer& v = self->view;
@@ -71,6 +73,11 @@ int view_getbuffer(PyObject* op, Py_buffer* out, int flags) {
         PyErr_SetString(PyExc_BufferError, "memoryview: underlying buffer is not C-contiguous");
         return -1;
     }
+    if (!(flags & PyBUF_ND) && (flags & PyBUF_FORMAT)) {
+        PyErr_SetString(PyExc_BufferError,
+                        "memoryview: cannot cast to unsigned bytes if the format flag is present");
+        return -1;
+    }
     Py_ssize_t* shape = v.shape;
     Py_ssize_t* strides = v.strides;
     if (shape == nullptr || strides == nullptr) {  // left out by the exporter
@@ -84,6 +91,7 @@ int view_getbuffer(PyObject* op, Py_buffer* out, int flags) {
     *out = v;
     out->shape = (flags & PyBUF_ND) ? shape : nullptr;
     out->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? strides : nullptr;
+    if (!(flags & PyBUF_ND)) out->ndim = 1;
     out->suboffsets = nullptr;
     out->format = (flags & PyBUF_FORMAT) ? v.format : nullptr;
     out->internal = nullptr;

@@ -1,6 +1,7 @@
 """Typed views as Python code meets them: the argument conversion of `product`
 and the view objects it returns, checked against NumPy's basic indexing."""
 
+import hashlib
 import pickle
 import random
 import zlib
@@ -221,6 +222,23 @@ def test_buffer_requests_follow_the_memoryview_rules():
     shared = np.asarray(t)
     t[1, 1] = 5
     assert shared[1, 1] == 5
+
+
+def test_requests_without_a_shape_get_one_dimension_of_bytes(run_py):
+    t = table(2, 3)
+    assert hashlib.sha1(t).digest() == hashlib.sha1(np.asarray(t)).digest()
+    for strided in (t[::2], t.T):
+        with pytest.raises(BufferError, match="^memoryview: underlying buffer is not C-contiguous$"):
+            hashlib.sha1(strided)
+    # A consumer that trusts ndim must not be handed two dimensions without a shape.
+    assert run_py("""
+        import numpy as np
+        from _testbuffer import PyBUF_SIMPLE, ndarray
+        from zalmor.utils.pondistra import product
+        t = product(np.array([2, 3], dtype=np.uint32))
+        plain = ndarray(t, getbuf=PyBUF_SIMPLE)
+        emit([plain.ndim, plain.tobytes() == np.asarray(t).tobytes()])
+    """) == [1, True]
 
 
 def test_results_share_no_memory_with_the_sizes():
