@@ -58,7 +58,7 @@ bool layout_of_buffer(char* data, std::ptrdiff_t len, std::ptrdiff_t itemsize, i
 IndexOutcome apply_index(const Layout& in, const IndexItem* items, int count, Layout& out) {
     IndexOutcome outcome;
     int consuming = 0;  // items that take up a source dimension
-    int ellipses = 0;
+    int ellipses = 0;   // an Ellipsis keeps the result a view, even of 0 dimensions
     for (int i = 0; i < count; ++i) {
         switch (items[i].kind) {
             case IndexItem::Kind::integer:
@@ -142,7 +142,7 @@ IndexOutcome apply_index(const Layout& in, const IndexItem* items, int count, La
     for (; src < in.ndim; ++src) {
         if (!push(in.shape[src], in.strides[src])) return too_many_dims();
     }
-    outcome.scalar = integers == in.ndim && result.ndim == 0;
+    outcome.scalar = integers == in.ndim && result.ndim == 0 && ellipses == 0;
     out = result;
     return outcome;
 }

@@ -44,7 +44,8 @@ enum class IndexFailure {
 struct IndexOutcome {
     IndexFailure failure = IndexFailure::none;
     int axis = 0;         // the source dimension the failure concerns
-    bool scalar = false;  // every dimension was indexed by an integer: `out` has ndim 0
+    bool scalar = false;  // integers alone indexed every dimension: `out` has ndim 0
+                          // (with an Ellipsis, `out` is a 0-dimensional view instead)
 };
 
 // Applies NumPy's basic indexing (integers, slices, new axes, one Ellipsis;

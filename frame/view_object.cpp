@@ -192,11 +192,13 @@ PyGetSetDef slice_getset[] = {
 PyObject* copy_in_order(SliceObject* self, bool fortran) {
     const Layout src = layout_of(self);
     const Py_buffer& v = self->base.view;
-    // The array type has no empty extents: an empty selection is copied into
-    // an array of one item, of which the copy's view shows nothing.
-    Py_ssize_t extents[kMaxDims];
+    // The array type has neither empty extents nor 0 dimensions: an empty
+    // selection is copied into an array of one item, of which the copy's view
+    // shows nothing, and a 0-dimensional one into an array of one item.
+    Py_ssize_t extents[kMaxDims] = {1};
     for (int d = 0; d < src.ndim; ++d) extents[d] = src.shape[d] > 0 ? src.shape[d] : 1;
-    Ref array = Ref::steal(new_array({extents, static_cast<std::size_t>(src.ndim)}, v.itemsize,
+    const auto array_ndim = static_cast<std::size_t>(src.ndim > 0 ? src.ndim : 1);
+    Ref array = Ref::steal(new_array({extents, array_ndim}, v.itemsize,
                                      v.format != nullptr ? v.format : "B", fortran));
     if (!array) return nullptr;
     auto* arr = reinterpret_cast<ArrayObject*>(array.get());
@@ -248,7 +250,11 @@ PyMethodDef slice_methods[] = {
 
 Py_ssize_t slice_length(PyObject* op) {
     SliceObject* self = as_slice(op);
-    return self->base.view.ndim > 0 ? self->from_slice.shape[0] : 0;
+    if (self->base.view.ndim == 0) {
+        PyErr_SetString(PyExc_TypeError, "0-dim memory has no length");
+        return -1;
+    }
+    return self->from_slice.shape[0];
 }
 
 // Reads an optional slice bound: absent for None.
@@ -344,6 +350,10 @@ PyObject* slice_subscript(PyObject* op, PyObject* key) {
 
 // Integer indexing as a sequence, which also makes the views iterable.
 PyObject* slice_item(PyObject* op, Py_ssize_t i) {
+    if (as_slice(op)->base.view.ndim == 0) {
+        PyErr_SetString(PyExc_TypeError, "invalid indexing of 0-dim memory");
+        return nullptr;
+    }
     Ref index = Ref::steal(PyLong_FromSsize_t(i));
     return index ? slice_subscript(op, index.get()) : nullptr;
 }

@@ -153,8 +153,8 @@ def test_basic_indexing_agrees_with_numpy(data, sizes):
         assert got.shape == expected.shape and np.array_equal(got, expected)
         copy = t[index].copy()
         assert np.array_equal(np.asarray(copy), expected) and copy.is_c_contig()
-    elif isinstance(expected, np.ndarray):  # a 0-d selection made of new axes only
-        assert np.asarray(got).reshape(()) == expected
+    elif isinstance(expected, np.ndarray):  # integers and an Ellipsis: a 0-d view
+        assert type(got) is type(t) and np.asarray(got) == expected
     else:
         assert got == int(expected)
 
