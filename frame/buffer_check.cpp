@@ -42,4 +42,18 @@ int check_buffer(const Py_buffer& buf, int ndim, const TypeInfo& type, bool chec
     return 0;
 }
 
+int buffer_layout(const Py_buffer& buf, Layout& out) {
+    if (layout_of_buffer(static_cast<char*>(buf.buf), buf.len, buf.itemsize, buf.ndim, buf.shape, buf.strides,
+                         out)) {
+        return 0;
+    }
+    if (buf.ndim < 0 || buf.ndim > kMaxDims) {
+        PyErr_Format(PyExc_BufferError, "Buffer has %d dimensions; at most %d are supported", buf.ndim,
+                     kMaxDims);
+    } else {
+        PyErr_Format(PyExc_BufferError, "Buffer gives no shape for its %d dimensions", buf.ndim);
+    }
+    return -1;
+}
+
 }  // namespace zalmor::frame

@@ -34,10 +34,31 @@ SliceRange normalise_slice(std::optional<std::ptrdiff_t> start, std::optional<st
     return {first, step, length};
 }
 
+bool layout_of_buffer(char* data, std::ptrdiff_t len, std::ptrdiff_t itemsize, int ndim,
+                      const std::ptrdiff_t* shape, const std::ptrdiff_t* strides, Layout& out) {
+    if (ndim < 0 || ndim > kMaxDims) return false;
+    if (shape == nullptr && (ndim > 1 || (ndim == 1 && itemsize <= 0))) return false;
+    Layout layout;
+    layout.data = data;
+    layout.ndim = ndim;
+    if (shape == nullptr && ndim == 1) {
+        layout.shape[0] = len / itemsize;
+    } else {
+        for (int d = 0; d < ndim; ++d) layout.shape[d] = shape[d];
+    }
+    if (strides == nullptr) {
+        contiguous_strides(layout, static_cast<std::size_t>(itemsize), false);
+    } else {
+        for (int d = 0; d < ndim; ++d) layout.strides[d] = strides[d];
+    }
+    out = layout;
+    return true;
+}
+
 IndexOutcome apply_index(const Layout& in, const IndexItem* items, int count, Layout& out) {
     IndexOutcome outcome;
     int consuming = 0;  // items that take up a source dimension
-    int ellipses = 0;
+    int ellipses = 0;   // an Ellipsis keeps the result a view, even of 0 dimensions
     for (int i = 0; i < count; ++i) {
         switch (items[i].kind) {
             case IndexItem::Kind::integer:
@@ -121,7 +142,7 @@ IndexOutcome apply_index(const Layout& in, const IndexItem* items, int count, La
     for (; src < in.ndim; ++src) {
         if (!push(in.shape[src], in.strides[src])) return too_many_dims();
     }
-    outcome.scalar = integers == in.ndim && result.ndim == 0;
+    outcome.scalar = integers == in.ndim && result.ndim == 0 && ellipses == 0;
     out = result;
     return outcome;
 }

@@ -1,5 +1,5 @@
 // Strided N-dimensional layouts: basic indexing, contiguity and element copies.
-// Pure C++, shared by the Python-visible view type.
+// Pure C++, shared by the Python-visible view type and the buffer acceptance.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +15,15 @@ struct Layout {
     std::ptrdiff_t shape[kMaxDims] = {};
     std::ptrdiff_t strides[kMaxDims] = {};
 };
+
+// Fills `out` from a buffer as an exporter describes it, where `shape` and
+// `strides` may be left out: no shape means a scalar for ndim 0 and one
+// dimension of len / itemsize items for ndim 1; no strides means C-contiguous
+// items of `itemsize` bytes. Returns false, leaving `out` as it was, for a
+// description that gives no layout: a negative ndim or more than kMaxDims
+// dimensions, or no shape for two or more dimensions or for items of no size.
+bool layout_of_buffer(char* data, std::ptrdiff_t len, std::ptrdiff_t itemsize, int ndim,
+                      const std::ptrdiff_t* shape, const std::ptrdiff_t* strides, Layout& out);
 
 struct IndexItem {
     enum class Kind { integer, slice, new_axis, ellipsis };
@@ -35,7 +44,8 @@ enum class IndexFailure {
 struct IndexOutcome {
     IndexFailure failure = IndexFailure::none;
     int axis = 0;         // the source dimension the failure concerns
-    bool scalar = false;  // every dimension was indexed by an integer: `out` has ndim 0
+    bool scalar = false;  // integers alone indexed every dimension: `out` has ndim 0
+                          // (with an Ellipsis, `out` is a 0-dimensional view instead)
 };
 
 // Applies NumPy's basic indexing (integers, slices, new axes, one Ellipsis;

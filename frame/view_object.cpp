@@ -5,6 +5,7 @@
 #include <string>
 
 #include "array_object.h"
+#include "buffer_check.h"
 #include "buffer_format.h"
 #include "compat.h"
 #include "errors.h"
@@ -40,7 +41,9 @@ void view_dealloc(PyObject* op) {
 }
 
 // Exports the held buffer (for slices, the slice's own description) following
-// the host's memoryview rules.
+// the host's memoryview rules. A request without PyBUF_ND gets the memory as
+// one dimension of bytes, without shape, strides or format, which needs
+// C-contiguous memory.
 int view_getbuffer(PyObject* op, Py_buffer* out, int flags) {
     auto* self = reinterpret_cast<ViewObject*>(op);
     const Py_buffer& v = self->view;
@@ -50,12 +53,7 @@ int view_getbuffer(PyObject* op, Py_buffer* out, int flags) {
         return -1;
     }
     Layout layout;
-    layout.data = static_cast<char*>(v.buf);
-    layout.ndim = v.ndim;
-    for (int d = 0; d < v.ndim; ++d) {
-        layout.shape[d] = v.shape[d];
-        layout.strides[d] = v.strides[d];
-    }
+    if (buffer_layout(v, layout) < 0) return -1;
     const auto itemsize = static_cast<std::size_t>(v.itemsize);
     const bool c_contig = is_c_contiguous(layout, itemsize);
     const bool f_contig = is_f_contiguous(layout, itemsize);
@@ -75,9 +73,25 @@ int view_getbuffer(PyObject* op, Py_buffer* out, int flags) {
         PyErr_SetString(PyExc_BufferError, "memoryview: underlying buffer is not C-contiguous");
         return -1;
     }
+    if (!(flags & PyBUF_ND) && (flags & PyBUF_FORMAT)) {
+        PyErr_SetString(PyExc_BufferError,
+                        "memoryview: cannot cast to unsigned bytes if the format flag is present");
+        return -1;
+    }
+    Py_ssize_t* shape = v.shape;
+    Py_ssize_t* strides = v.strides;
+    if (shape == nullptr || strides == nullptr) {  // left out by the exporter
+        for (int d = 0; d < layout.ndim; ++d) {
+            self->full_shape[d] = layout.shape[d];
+            self->full_strides[d] = layout.strides[d];
+        }
+        shape = self->full_shape;
+        strides = self->full_strides;
+    }
     *out = v;
-    out->shape = (flags & PyBUF_ND) ? v.shape : nullptr;
-    out->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? v.strides : nullptr;
+    out->shape = (flags & PyBUF_ND) ? shape : nullptr;
+    out->strides = (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? strides : nullptr;
+    if (!(flags & PyBUF_ND)) out->ndim = 1;
     out->suboffsets = nullptr;
     out->format = (flags & PyBUF_FORMAT) ? v.format : nullptr;
     out->internal = nullptr;
@@ -178,11 +192,13 @@ PyGetSetDef slice_getset[] = {
 PyObject* copy_in_order(SliceObject* self, bool fortran) {
     const Layout src = layout_of(self);
     const Py_buffer& v = self->base.view;
-    // The array type has no empty extents: an empty selection is copied into
-    // an array of one item, of which the copy's view shows nothing.
-    Py_ssize_t extents[kMaxDims];
+    // The array type has neither empty extents nor 0 dimensions: an empty
+    // selection is copied into an array of one item, of which the copy's view
+    // shows nothing, and a 0-dimensional one into an array of one item.
+    Py_ssize_t extents[kMaxDims] = {1};
     for (int d = 0; d < src.ndim; ++d) extents[d] = src.shape[d] > 0 ? src.shape[d] : 1;
-    Ref array = Ref::steal(new_array({extents, static_cast<std::size_t>(src.ndim)}, v.itemsize,
+    const auto array_ndim = static_cast<std::size_t>(src.ndim > 0 ? src.ndim : 1);
+    Ref array = Ref::steal(new_array({extents, array_ndim}, v.itemsize,
                                      v.format != nullptr ? v.format : "B", fortran));
     if (!array) return nullptr;
     auto* arr = reinterpret_cast<ArrayObject*>(array.get());
@@ -234,7 +250,11 @@ PyMethodDef slice_methods[] = {
 
 Py_ssize_t slice_length(PyObject* op) {
     SliceObject* self = as_slice(op);
-    return self->base.view.ndim > 0 ? self->from_slice.shape[0] : 0;
+    if (self->base.view.ndim == 0) {
+        PyErr_SetString(PyExc_TypeError, "0-dim memory has no length");
+        return -1;
+    }
+    return self->from_slice.shape[0];
 }
 
 // Reads an optional slice bound: absent for None.
@@ -330,6 +350,10 @@ PyObject* slice_subscript(PyObject* op, PyObject* key) {
 
 // Integer indexing as a sequence, which also makes the views iterable.
 PyObject* slice_item(PyObject* op, Py_ssize_t i) {
+    if (as_slice(op)->base.view.ndim == 0) {
+        PyErr_SetString(PyExc_TypeError, "invalid indexing of 0-dim memory");
+        return nullptr;
+    }
     Ref index = Ref::steal(PyLong_FromSsize_t(i));
     return index ? slice_subscript(op, index.get()) : nullptr;
 }
@@ -441,17 +465,11 @@ int source_layout(SliceObject* self, PyObject* value, Layout& src, Py_buffer& ho
                      holder.itemsize, self->base.view.itemsize);
         return -1;
     }
-    if (holder.ndim > kMaxDims || holder.suboffsets != nullptr) {
+    if (holder.suboffsets != nullptr) {
         PyErr_SetString(PyExc_ValueError, "Indirect dimensions not supported");
         return -1;
     }
-    src.data = static_cast<char*>(holder.buf);
-    src.ndim = holder.ndim;
-    for (int d = 0; d < holder.ndim; ++d) {
-        src.shape[d] = holder.shape[d];
-        src.strides[d] = holder.strides[d];
-    }
-    return 1;
+    return buffer_layout(holder, src) < 0 ? -1 : 1;
 }
 
 int slice_ass_subscript(PyObject* op, PyObject* key, PyObject* value) {

@@ -7,6 +7,7 @@
 
 #include "element_convert.h"
 #include "type_info.h"
+#include "view_layout.h"
 #include "zalmor/capi.h"
 
 namespace zalmor::frame {
@@ -19,6 +20,10 @@ struct ViewObject {
     int flags;                  // the buffer request flags
     bool dtype_is_object;
     const TypeInfo* typeinfo;   // element type, when known
+    // The held buffer's shape and strides as exported, where its exporter
+    // left them out (filled on export).
+    Py_ssize_t full_shape[kMaxDims];
+    Py_ssize_t full_strides[kMaxDims];
 };
 
 struct SliceObject {

@@ -23,14 +23,13 @@ int fill_record(ViewObject* owner, int ndim, const TypeInfo& type, bool fresh, b
                 __Pyx_memviewslice& out) {
     const Py_buffer& buf = owner->view;
     if (check_buffer(buf, ndim, type, fresh && check_format) < 0) return -1;
+    Layout layout;
+    if (buffer_layout(buf, layout) < 0) return -1;
     out = __Pyx_memviewslice{};
-    out.data = static_cast<char*>(buf.buf);
-    // Without strides the buffer is C-contiguous.
-    Py_ssize_t stride = buf.itemsize;
-    for (int d = ndim - 1; d >= 0; --d) {
-        out.shape[d] = buf.shape != nullptr ? buf.shape[d] : buf.len / buf.itemsize;
-        out.strides[d] = buf.strides != nullptr ? buf.strides[d] : stride;
-        stride *= out.shape[d];
+    out.data = layout.data;
+    for (int d = 0; d < ndim; ++d) {
+        out.shape[d] = layout.shape[d];
+        out.strides[d] = layout.strides[d];
     }
     for (Py_ssize_t& s : out.suboffsets) s = -1;
     out.memview = reinterpret_cast<__pyx_memoryview_obj*>(owner);

@@ -1,6 +1,7 @@
 """Typed views as Python code meets them: the argument conversion of `product`
 and the view objects it returns, checked against NumPy's basic indexing."""
 
+import hashlib
 import pickle
 import random
 import zlib
@@ -131,6 +132,7 @@ def test_indexing_matches_numpy_basic_indexing():
             expected = a[key]
             got = t[key]
             if isinstance(expected, np.ndarray):
+                assert type(got) is type(t), key
                 got = np.asarray(got)
                 assert got.shape == expected.shape, key
                 assert np.array_equal(got, expected), key
@@ -159,6 +161,20 @@ def test_indexing_errors():
         t[..., 0, ...]
     assert list(t[2]) == [0, 2]  # iteration stops at the end of the dimension
     assert [list(row) for row in t] == np.asarray(t).tolist()
+
+
+def test_integers_with_an_ellipsis_give_a_zero_dimensional_view():
+    t = table(2, 3)
+    v = t[1, 0, ...]
+    assert (type(v), v.shape, v.ndim, v[()], np.asarray(v).shape) == (type(t), (), 0, 0, ())
+    assert type(t[1, 0]) is int and t[..., 1, 0].shape == t[:, 1][3, ...].shape == ()
+    with pytest.raises(TypeError, match="^0-dim memory has no length$"):
+        len(v)
+    v[()] = 5
+    assert t[1, 0] == 5 and type(v[...]) is type(t) and v[...][()] == 5
+    v[...] = 6
+    t[2, 1, ...] = 7
+    assert np.asarray(t)[1:3].tolist() == [[6, 1], [0, 7]] and v.copy()[()] == 6
 
 
 def test_item_assignment_converts_and_checks_values():
@@ -221,6 +237,23 @@ def test_buffer_requests_follow_the_memoryview_rules():
     shared = np.asarray(t)
     t[1, 1] = 5
     assert shared[1, 1] == 5
+
+
+def test_requests_without_a_shape_get_one_dimension_of_bytes(run_py):
+    t = table(2, 3)
+    assert hashlib.sha1(t).digest() == hashlib.sha1(np.asarray(t)).digest()
+    for strided in (t[::2], t.T):
+        with pytest.raises(BufferError, match="^memoryview: underlying buffer is not C-contiguous$"):
+            hashlib.sha1(strided)
+    # A consumer that trusts ndim must not be handed two dimensions without a shape.
+    assert run_py("""
+        import numpy as np
+        from _testbuffer import PyBUF_SIMPLE, ndarray
+        from zalmor.utils.pondistra import product
+        t = product(np.array([2, 3], dtype=np.uint32))
+        plain = ndarray(t, getbuf=PyBUF_SIMPLE)
+        emit([plain.ndim, plain.tobytes() == np.asarray(t).tobytes()])
+    """) == [1, True]
 
 
 def test_results_share_no_memory_with_the_sizes():
