@@ -91,13 +91,16 @@ ZALMOR_INLINE bool grid_of(T s, Grid<T>& g) noexcept {
 
 // Terms: a scalar and a vector form of the same expression. `nonnegative`
 // terms are never negative (NaN aside), which saves work per group.
+template <bool Nonnegative>
 struct Value {
-    static constexpr bool nonnegative = false;
+    static constexpr bool nonnegative = Nonnegative;
     template <class X>
     ZALMOR_INLINE X operator()(X x) const noexcept {
         return x;
     }
 };
+using Signed = Value<false>;
+using Unsigned = Value<true>;
 struct Magnitude {
     static constexpr bool nonnegative = true;
     ZALMOR_INLINE double operator()(double x) const noexcept { return std::fabs(x); }
@@ -248,7 +251,11 @@ ZALMOR_INLINE T add_run(T s, const char* p, std::ptrdiff_t n, F term) noexcept {
 }
 
 ZALMOR_VECTOR_CLONES double add_values(double s, const char* xs, std::ptrdiff_t n) noexcept {
-    return add_run(s, xs, n, Value{});
+    return add_run(s, xs, n, Signed{});
+}
+
+ZALMOR_VECTOR_CLONES double add_nonnegative(double s, const char* xs, std::ptrdiff_t n) noexcept {
+    return add_run(s, xs, n, Unsigned{});
 }
 
 ZALMOR_VECTOR_CLONES double add_magnitudes(double s, const char* xs, std::ptrdiff_t n) noexcept {
@@ -256,7 +263,7 @@ ZALMOR_VECTOR_CLONES double add_magnitudes(double s, const char* xs, std::ptrdif
 }
 
 ZALMOR_VECTOR_CLONES float add_floats(float s, const char* xs, std::ptrdiff_t n) noexcept {
-    return add_run(s, xs, n, Value{});
+    return add_run(s, xs, n, Signed{});
 }
 
 }  // namespace
@@ -277,18 +284,20 @@ double add_in_order(double s, const char* xs, std::ptrdiff_t n, Term term) noexc
     if (!rounding_to_nearest()) {
         switch (term) {
         case Term::magnitude: return add_each(s, xs, n, Magnitude{});
-        case Term::value: return add_each(s, xs, n, Value{});
+        case Term::nonnegative: return add_each(s, xs, n, Unsigned{});
+        case Term::value: return add_each(s, xs, n, Signed{});
         }
     }
     switch (term) {
     case Term::magnitude: return add_magnitudes(s, xs, n);
+    case Term::nonnegative: return add_nonnegative(s, xs, n);
     case Term::value: break;
     }
     return add_values(s, xs, n);
 }
 
 float add_in_order(float s, const char* xs, std::ptrdiff_t n) noexcept {
-    if (!rounding_to_nearest()) return add_each(s, xs, n, Value{});
+    if (!rounding_to_nearest()) return add_each(s, xs, n, Signed{});
     return add_floats(s, xs, n);
 }
 

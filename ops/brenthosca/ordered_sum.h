@@ -10,6 +10,7 @@ namespace zalmor::brenthosca {
 enum class Term {
     value,      // x
     magnitude,  // |x|
+    nonnegative,  // x, where no x is negative (NaN aside)
 };
 
 // s + t(x[0]) + t(x[1]) + ... + t(x[n-1]), each addition rounded in turn from

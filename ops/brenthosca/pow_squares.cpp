@@ -32,6 +32,7 @@
 // In a rounding mode other than to nearest, pow is called for every element.
 #include "ops/brenthosca/pow_squares.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -39,6 +40,10 @@
 
 #include "ops/brenthosca/ordered_sum.h"
 #include "ops/brenthosca/simd.h"
+
+#if defined(__x86_64__) && !defined(ZALMOR_PORTABLE)
+#include <immintrin.h>
+#endif
 
 namespace zalmor::brenthosca {
 namespace {
@@ -69,7 +74,8 @@ ZALMOR_INLINE V square_error(V a, V p) noexcept {
 }
 
 // For lanes of magnitudes a: square = a * a, and the mask of the lanes where
-// that is pow's result (see above).
+// that is pow's result (see above). The portable form; the x86-64 kernels
+// below compute the same with the instructions of their targets.
 template <class V, class M>
 ZALMOR_INLINE M shortcut_lanes(V a, V& square) noexcept {
     const V p = a * a;
@@ -79,33 +85,142 @@ ZALMOR_INLINE M shortcut_lanes(V a, V& square) noexcept {
     const M near = (a >= kNearLow) & (a <= kNearHigh);
     const M limit = (near & (M)(binade * kLimitNear)) | (~near & (M)(binade * kLimitFar));
     const V magnitude = (V)((M)err & kMagnitude);
-    const M ok = (a >= kLow) & (a <= kHigh) & (magnitude <= (V)limit) & ((err >= 0.0) | ((bits & kMantissa) != 0));
-    square = p;
-    return ok | (a == 0.0);
+    const M ok = ((a >= kLow) & (a <= kHigh) & (magnitude <= (V)limit) & ((err >= 0.0) | ((bits & kMantissa) != 0))) |
+                 (a == 0.0);
+    square = (V)((ok & bits) | (~ok & (M)a));  // a itself where pow is to be asked
+    return ok;
 }
 
-ZALMOR_VECTOR_CLONES void squares_with_shortcut(const char* xs, std::ptrdiff_t n, double* out) noexcept {
+// A lane kernel writes, for the whole vectors among n elements, a * a to out,
+// or a = |x| where the shortcut leaves the lane to pow, adds the positions of
+// those lanes to left[count...], and returns how many elements it did. (So out
+// may be the memory of xs.)
+using LaneKernel = std::ptrdiff_t (*)(const char* xs, std::ptrdiff_t n, double* out, std::int32_t* left,
+                                      int& count) noexcept;
+
+std::ptrdiff_t lanes_portable(const char* xs, std::ptrdiff_t n, double* out, std::int32_t* left,
+                              int& count) noexcept {
     using V = simd::Vec<double>;
     using M = simd::MaskOf<double>;
     constexpr int W = simd::Lanes<double>::width;
     std::ptrdiff_t i = 0;
     for (; i + W <= n; i += W) {
-        const V a = simd::abs<double>(simd::load<double>(xs + 8 * i));
         V p;
-        const M ok = shortcut_lanes<V, M>(a, p);
-        if (simd::any(~ok)) {
-            for (int l = 0; l < W; ++l) {
-                if (!ok[l]) p[l] = libm_pow_square(a[l]);
-            }
-        }
+        const M ok = shortcut_lanes<V, M>(simd::abs<double>(simd::load<double>(xs + 8 * i)), p);
         std::memcpy(out + i, &p, sizeof p);
+        for (int l = 0; l < W; ++l) {  // without branches: the refused lanes are rare and random
+            left[count] = static_cast<std::int32_t>(i + l);
+            count += ok[l] == 0;
+        }
     }
-    for (; i < n; ++i) {
+    return i;
+}
+
+#if defined(__x86_64__) && !defined(ZALMOR_PORTABLE)
+#define ZALMOR_X86_SQUARES 1
+
+// AVX2 with fused multiply-add: the error of a * a in one instruction.
+__attribute__((target("avx2,fma"))) std::ptrdiff_t lanes_avx2(const char* xs, std::ptrdiff_t n, double* out,
+                                                              std::int32_t* left, int& count) noexcept {
+    const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(kMagnitude));
+    const __m256d exponent = _mm256_castsi256_pd(_mm256_set1_epi64x(kExponent));
+    const __m256i mantissa = _mm256_set1_epi64x(kMantissa);
+    const __m256d low = _mm256_set1_pd(kLow), high = _mm256_set1_pd(kHigh);
+    const __m256d near_low = _mm256_set1_pd(kNearLow), near_high = _mm256_set1_pd(kNearHigh);
+    const __m256d limit_near = _mm256_set1_pd(kLimitNear), limit_far = _mm256_set1_pd(kLimitFar);
+    const __m256d zero = _mm256_setzero_pd();
+    std::ptrdiff_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m256d a = _mm256_and_pd(_mm256_loadu_pd(reinterpret_cast<const double*>(xs + 8 * i)), magnitude);
+        const __m256d p = _mm256_mul_pd(a, a);
+        const __m256d err = _mm256_fmsub_pd(a, a, p);
+        const __m256d near = _mm256_and_pd(_mm256_cmp_pd(a, near_low, _CMP_GE_OQ), _mm256_cmp_pd(a, near_high, _CMP_LE_OQ));
+        const __m256d limit = _mm256_mul_pd(_mm256_and_pd(p, exponent), _mm256_blendv_pd(limit_far, limit_near, near));
+        __m256d ok = _mm256_and_pd(_mm256_cmp_pd(a, low, _CMP_GE_OQ), _mm256_cmp_pd(a, high, _CMP_LE_OQ));
+        ok = _mm256_and_pd(ok, _mm256_cmp_pd(_mm256_and_pd(err, magnitude), limit, _CMP_LE_OQ));
+        const __m256i power = _mm256_cmpeq_epi64(_mm256_and_si256(_mm256_castpd_si256(p), mantissa), _mm256_setzero_si256());
+        const __m256d below_power = _mm256_and_pd(_mm256_cmp_pd(err, zero, _CMP_LT_OQ), _mm256_castsi256_pd(power));
+        ok = _mm256_or_pd(_mm256_andnot_pd(below_power, ok), _mm256_cmp_pd(a, zero, _CMP_EQ_OQ));
+        _mm256_storeu_pd(out + i, _mm256_blendv_pd(a, p, ok));
+        const unsigned slow = ~static_cast<unsigned>(_mm256_movemask_pd(ok));
+        for (int l = 0; l < 4; ++l) {  // without branches: the refused lanes are rare and random
+            left[count] = static_cast<std::int32_t>(i + l);
+            count += (slow >> l) & 1;
+        }
+    }
+    return i;
+}
+
+// AVX-512: eight lanes, and comparisons into mask registers.
+__attribute__((target("avx512f,avx512vl"))) std::ptrdiff_t lanes_avx512(const char* xs, std::ptrdiff_t n, double* out,
+                                                               std::int32_t* left, int& count) noexcept {
+    const __m512i magnitude = _mm512_set1_epi64(kMagnitude), exponent = _mm512_set1_epi64(kExponent);
+    const __m512i mantissa = _mm512_set1_epi64(kMantissa);
+    const __m512d low = _mm512_set1_pd(kLow), high = _mm512_set1_pd(kHigh);
+    const __m512d near_low = _mm512_set1_pd(kNearLow), near_high = _mm512_set1_pd(kNearHigh);
+    const __m512d limit_near = _mm512_set1_pd(kLimitNear), limit_far = _mm512_set1_pd(kLimitFar);
+    const __m512d zero = _mm512_setzero_pd();
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    std::ptrdiff_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m512d a = _mm512_castsi512_pd(_mm512_and_epi64(_mm512_loadu_si512(xs + 8 * i), magnitude));
+        const __m512d p = _mm512_mul_pd(a, a);
+        const __m512d err = _mm512_fmsub_pd(a, a, p);
+        const __m512i bits = _mm512_castpd_si512(p);
+        const __mmask8 near = _mm512_mask_cmp_pd_mask(_mm512_cmp_pd_mask(a, near_low, _CMP_GE_OQ), a, near_high, _CMP_LE_OQ);
+        const __m512d limit = _mm512_mul_pd(_mm512_castsi512_pd(_mm512_and_epi64(bits, exponent)),
+                                            _mm512_mask_blend_pd(near, limit_far, limit_near));
+        const __m512d size = _mm512_castsi512_pd(_mm512_and_epi64(_mm512_castpd_si512(err), magnitude));
+        __mmask8 ok = _mm512_mask_cmp_pd_mask(_mm512_cmp_pd_mask(a, low, _CMP_GE_OQ), a, high, _CMP_LE_OQ);
+        ok = _mm512_mask_cmp_pd_mask(ok, size, limit, _CMP_LE_OQ);
+        const __mmask8 below_power = _mm512_mask_testn_epi64_mask(_mm512_cmp_pd_mask(err, zero, _CMP_LT_OQ), bits, mantissa);
+        ok = static_cast<__mmask8>((ok & ~below_power) | _mm512_cmp_pd_mask(a, zero, _CMP_EQ_OQ));
+        _mm512_storeu_pd(out + i, _mm512_mask_blend_pd(ok, a, p));
+        const __mmask8 slow = static_cast<__mmask8>(~ok);  // their positions packed, without branches
+        _mm256_mask_compressstoreu_epi32(left + count, slow, _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(i)), lane));
+        count += __builtin_popcount(slow);
+    }
+    return i;
+}
+#endif
+
+LaneKernel lane_kernel(SquareTarget target) noexcept {
+    switch (target) {
+#ifdef ZALMOR_X86_SQUARES
+    case SquareTarget::avx512: return lanes_avx512;
+    case SquareTarget::avx2: return lanes_avx2;
+#else
+    case SquareTarget::avx512:
+    case SquareTarget::avx2: return nullptr;
+#endif
+    case SquareTarget::portable: break;
+    }
+    return lanes_portable;
+}
+
+SquareTarget best_target() noexcept {
+#ifdef ZALMOR_X86_SQUARES
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) return SquareTarget::avx512;
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return SquareTarget::avx2;
+#endif
+    return SquareTarget::portable;
+}
+
+// The squares of up to kChunk elements: the shortcut's lanes first, then pow
+// for the lanes it leaves, in one tight run (calls back to back overlap, where
+// calls among the vector work would each wait in full).
+constexpr std::ptrdiff_t kChunk = 512;
+
+void squares_with_shortcut(LaneKernel lanes, const char* xs, std::ptrdiff_t n, double* out) noexcept {
+    std::int32_t left[kChunk];  // the elements for pow
+    int count = 0;
+    for (std::ptrdiff_t i = lanes(xs, n, out, left, count); i < n; ++i) {
         double x;
         std::memcpy(&x, xs + 8 * i, sizeof x);
-        double p;
-        out[i] = square_shortcut(x, &p) ? p : libm_pow_square(x);
+        if (!square_shortcut(x, out + i)) left[count++] = static_cast<std::int32_t>(i);
     }
+    for (int k = 0; k < count; ++k) out[left[k]] = libm_pow_square(out[left[k]]);
 }
 
 std::uint64_t bits_of(double x) noexcept {
@@ -176,13 +291,28 @@ bool square_shortcut_in_use() noexcept {
     return known == 1;
 }
 
-void pow_squares(const char* xs, std::ptrdiff_t n, double* out) noexcept {
-    if (square_shortcut_in_use()) return squares_with_shortcut(xs, n, out);
-    for (std::ptrdiff_t i = 0; i < n; ++i) {
-        double x;
-        std::memcpy(&x, xs + 8 * i, sizeof x);
-        out[i] = libm_pow_square(x);
+bool supported(SquareTarget target) noexcept {
+    return lane_kernel(target) != nullptr && target <= best_target();
+}
+
+bool pow_squares_on(SquareTarget target, const char* xs, std::ptrdiff_t n, double* out) noexcept {
+    if (!supported(target)) return false;
+    if (!square_shortcut_in_use()) {
+        for (std::ptrdiff_t i = 0; i < n; ++i) {
+            double x;
+            std::memcpy(&x, xs + 8 * i, sizeof x);
+            out[i] = libm_pow_square(x);
+        }
+        return true;
     }
+    const LaneKernel lanes = lane_kernel(target);
+    for (std::ptrdiff_t i = 0; i < n; i += kChunk) squares_with_shortcut(lanes, xs + 8 * i, std::min(kChunk, n - i), out + i);
+    return true;
+}
+
+void pow_squares(const char* xs, std::ptrdiff_t n, double* out) noexcept {
+    static const SquareTarget best = best_target();
+    pow_squares_on(best, xs, n, out);
 }
 
 }  // namespace zalmor::brenthosca

@@ -9,6 +9,17 @@ namespace zalmor::brenthosca {
 // with the running C library's pow; out may be the same memory as xs.
 void pow_squares(const char* xs, std::ptrdiff_t n, double* out) noexcept;
 
+// The instruction sets pow_squares has a kernel for, in rising order; it takes
+// the best one the processor has.
+enum class SquareTarget { portable, avx2, avx512 };
+
+// Whether this build and processor run `target`.
+bool supported(SquareTarget target) noexcept;
+
+// pow_squares with the kernel of `target`; false (and nothing written) when
+// the target is not supported.
+bool pow_squares_on(SquareTarget target, const char* xs, std::ptrdiff_t n, double* out) noexcept;
+
 // pow(|x|, 2.0) through the C library, never replaced by the compiler's x * x.
 double libm_pow_square(double x) noexcept;
 
@@ -17,7 +28,8 @@ double libm_pow_square(double x) noexcept;
 bool square_shortcut_in_use() noexcept;
 
 // The shortcut's own verdict for one x: true with *square = x * x when that is
-// pow's result, false when pow has to be asked. Exposed for the checks.
+// pow's result, false with *square = |x| when pow has to be asked. Exposed for
+// the checks.
 bool square_shortcut(double x, double* square) noexcept;
 
 }  // namespace zalmor::brenthosca

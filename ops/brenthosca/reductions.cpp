@@ -208,7 +208,7 @@ double add_pow_squares(Strided<X> xs, Modulus modulus) noexcept {
             for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = modulus(xs[i + j]);
             pow_squares(reinterpret_cast<const char*>(block), m, block);
         }
-        s = add_in_order(s, reinterpret_cast<const char*>(block), m, Term::value);
+        s = add_in_order(s, reinterpret_cast<const char*>(block), m, Term::nonnegative);
     }
     return s;
 }
