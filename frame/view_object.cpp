@@ -541,8 +541,8 @@ int prepare_view_types(const char* qualified) {
         {Py_bf_getbuffer, reinterpret_cast<void*>(&view_getbuffer)},
         {0, nullptr},
     };
-    PyType_Spec view_spec = {view_name, sizeof(ViewObject), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
-                             view_slots};
+    PyType_Spec view_spec = {view_name, sizeof(ViewObject), 0,
+                             Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | kInternalTypeFlags, view_slots};
     Ref view = Ref::steal(PyType_FromSpec(&view_spec));
     if (!view) return -1;
 
@@ -560,7 +560,8 @@ int prepare_view_types(const char* qualified) {
         {Py_bf_getbuffer, reinterpret_cast<void*>(&view_getbuffer)},
         {0, nullptr},
     };
-    PyType_Spec slice_spec = {slice_name, sizeof(SliceObject), 0, Py_TPFLAGS_DEFAULT, slice_slots};
+    PyType_Spec slice_spec = {slice_name, sizeof(SliceObject), 0, Py_TPFLAGS_DEFAULT | kInternalTypeFlags,
+                              slice_slots};
     Ref bases = Ref::steal(PyTuple_Pack(1, view.get()));
     if (!bases) return -1;
     Ref slice = Ref::steal(PyType_FromSpecWithBases(&slice_spec, bases.get()));
@@ -568,8 +569,8 @@ int prepare_view_types(const char* qualified) {
     view_type = reinterpret_cast<PyTypeObject*>(view.release());
     slice_type = reinterpret_cast<PyTypeObject*>(slice.release());
     // Only the module makes these objects.
-    view_type->tp_new = nullptr;
-    slice_type->tp_new = nullptr;
+    forbid_instantiation(view_type);
+    forbid_instantiation(slice_type);
     return 0;
 }
 
