@@ -72,7 +72,7 @@ test-valgrind: build
 FUZZ_SECONDS ?= 60
 FUZZER := build/fuzz/format_fuzzer
 
-$(FUZZER): tests/fuzz/format_fuzzer.cpp frame/buffer_format.cpp frame/buffer_format.h frame/type_info.h
+$(FUZZER): tests/fuzz/format_fuzzer.cpp frame/buffer_format.cpp frame/buffer_format.h frame/type_info.h frame/limits.h
 	@command -v clang++ >/dev/null 2>&1 && test -n "$$(clang++ -print-file-name=libclang_rt.fuzzer-x86_64.a | grep /)" \
 	  || (apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang libclang-rt-14-dev)
 	mkdir -p build/fuzz

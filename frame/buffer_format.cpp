@@ -29,7 +29,6 @@ namespace {
 
 // Offsets and sizes are kept below this so that they print as %zd and never wrap.
 constexpr std::size_t kMaxBytes = static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max());
-constexpr int kMaxDims = 8;
 constexpr std::size_t kMaxFields = std::size_t{1} << 16;
 
 constexpr const char* kTooLarge = "Buffer format string describes an item too large to handle";

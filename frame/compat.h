@@ -8,8 +8,4 @@ static inline PyObject* Py_NewRef(PyObject* o) {
     Py_INCREF(o);
     return o;
 }
-static inline PyObject* Py_XNewRef(PyObject* o) {
-    Py_XINCREF(o);
-    return o;
-}
 #endif

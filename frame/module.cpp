@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <source_location>
 
 #include "compat.h"
@@ -248,10 +249,12 @@ PyObject* lookup_global(PyObject* name) {
     return nullptr;
 }
 
-const ModuleDescription& module_description() noexcept { return *g_description; }
-
-PyObject* builtin(std::size_t index) noexcept {
-    return index < kMaxBuiltins ? g_builtins[index] : nullptr;
+PyObject* builtin(const char* name) noexcept {
+    const std::span<const char* const> names = g_description->builtins;
+    for (std::size_t i = 0; i < names.size() && i < kMaxBuiltins; ++i) {
+        if (std::strcmp(names[i], name) == 0) return g_builtins[i];
+    }
+    return nullptr;
 }
 
 }  // namespace zalmor::frame

@@ -56,11 +56,8 @@ PyObject* module_dict() noexcept;
 // name, else null with NameError "name '<name>' is not defined".
 PyObject* lookup_global(PyObject* name);
 
-// The description the module was started with.
-const ModuleDescription& module_description() noexcept;
-
-// Borrowed reference to a builtin that the module looked up at start-up, by its
-// index in the description's list.
-PyObject* builtin(std::size_t index) noexcept;
+// Borrowed reference to the builtin `name` of the description's list, as the
+// module looked it up at start-up; null for a name not in the list.
+PyObject* builtin(const char* name) noexcept;
 
 }  // namespace zalmor::frame

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+#include "limits.h"
+
 namespace zalmor::frame {
 
 enum class TypeKind : char {
@@ -29,7 +31,7 @@ struct TypeInfo {
     std::size_t size;  // bytes
     const TypeField* fields;  // structure members, else null
     int ndim;                 // sub-array dimensions of the item (0 for scalars)
-    std::size_t dims[8];
+    std::size_t dims[kMaxDims];
     TypeKind kind;
     bool is_unsigned;
 };

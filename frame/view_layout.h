@@ -3,11 +3,12 @@
 #pragma once
 
 #include <cstddef>
+
+#include "limits.h"
 #include <optional>
 
 namespace zalmor::frame {
 
-inline constexpr int kMaxDims = 8;
 
 struct Layout {
     char* data = nullptr;

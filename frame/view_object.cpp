@@ -257,24 +257,6 @@ Py_ssize_t slice_length(PyObject* op) {
     return self->from_slice.shape[0];
 }
 
-// Reads an optional slice bound: absent for None.
-int slice_bound(PyObject* value, std::optional<std::ptrdiff_t>& out) {
-    if (value == Py_None) return 0;
-    Ref index = Ref::steal(PyNumber_Index(value));
-    if (!index) return -1;
-    const Py_ssize_t v = PyNumber_AsSsize_t(index.get(), nullptr);  // clips huge values
-    if (v == -1 && PyErr_Occurred()) return -1;
-    out = v;
-    return 0;
-}
-
-struct SliceStruct {  // the layout of the host's slice objects
-    PyObject_HEAD
-    PyObject* start;
-    PyObject* stop;
-    PyObject* step;
-};
-
 // Applies `key` to the slice's layout. Returns 0 and fills `out`/`scalar`, or
 // -1 with an exception set.
 int resolve_index(SliceObject* self, PyObject* key, Layout& out, bool& scalar) {
@@ -297,11 +279,18 @@ int resolve_index(SliceObject* self, PyObject* key, Layout& out, bool& scalar) {
         } else if (item == Py_None) {
             it.kind = IndexItem::Kind::new_axis;
         } else if (PySlice_Check(item)) {
-            auto* s = reinterpret_cast<SliceStruct*>(item);
             it.kind = IndexItem::Kind::slice;
-            if (slice_bound(s->start, it.start) < 0 || slice_bound(s->stop, it.stop) < 0 ||
-                slice_bound(s->step, it.step) < 0)
+            Py_ssize_t start, stop, step;  // None given as the host's extremes; huge values clipped
+            if (PySlice_Unpack(item, &start, &stop, &step) == 0) {
+                it.start = start;
+                it.stop = stop;
+                it.step = step;
+            } else if (PyErr_ExceptionMatches(PyExc_ValueError)) {
+                PyErr_Clear();
+                it.step = 0;  // refused below, naming its axis
+            } else {
                 return -1;
+            }
         } else if (PyIndex_Check(item)) {
             it.kind = IndexItem::Kind::integer;
             it.value = PyNumber_AsSsize_t(item, nullptr);  // clipped: still out of bounds

@@ -12,13 +12,18 @@
 
 namespace zalmor::frame {
 
+// `lock`, `flags` and `dtype_is_object` are read by nothing in this package:
+// they are part of the view object's published description (the lock from the
+// module's pool of 8, the request flags the buffer was taken with, whether the
+// items are Python objects), kept so that code written against that
+// description finds them filled in. The acquisition count alone is atomic.
 struct ViewObject {
     __pyx_memoryview_obj head;  // object header and acquisition count (see capi.h)
     PyObject* obj;              // the object whose buffer is held, or null for slices
     PyThread_type_lock lock;    // from the module's pool
     Py_buffer view;             // the buffer held (for slices: the slice's own description)
     int flags;                  // the buffer request flags
-    bool dtype_is_object;
+    bool dtype_is_object;       // the format is exactly "O"
     const TypeInfo* typeinfo;   // element type, when known
     // The held buffer's shape and strides as exported, where its exporter
     // left them out (filled on export).

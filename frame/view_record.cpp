@@ -15,7 +15,8 @@ namespace {
 
 // Writable, with strides and format.
 constexpr int kRequestFlags = PyBUF_WRITABLE | PyBUF_FORMAT | PyBUF_STRIDES;
-static_assert(kRequestFlags == 29);
+// The record's arrays hold as many dimensions as the frame handles.
+static_assert(sizeof(__Pyx_memviewslice::shape) / sizeof(Py_ssize_t) == kMaxDims);
 
 // Steps 4 to 8 of acceptance on a view object's buffer. `fresh` is false for a
 // view object reused as it is, whose format was checked when it was made.

@@ -22,7 +22,6 @@ namespace {
 using frame::Ref;
 
 constexpr const char* kQualname = "zalmor.ops.quillemora.inv";
-constexpr std::size_t kNotImplementedError = 0;  // index in the module's builtins
 
 // A value about to become the result must be None or an ndarray (subclasses
 // included); returns `value`, or null with TypeError (dropping `value`).
@@ -145,7 +144,7 @@ struct Call {
     static PyObject* not_implemented(int method) {
         Ref text = Ref::steal(PyUnicode_FromFormat("No implementation for method=%d.", method));
         if (!text) return nullptr;
-        Ref error = Ref::steal(call1(frame::builtin(kNotImplementedError), text.get()));
+        Ref error = Ref::steal(call1(frame::builtin("NotImplementedError"), text.get()));
         if (!error) return nullptr;
         if (PyExceptionInstance_Check(error.get())) {
             PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), error.get());
