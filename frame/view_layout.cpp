@@ -1,5 +1,6 @@
 #include "view_layout.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -214,6 +215,81 @@ void contiguous_strides(Layout& layout, std::size_t itemsize, bool fortran) {
         layout.strides[d] = stride;
         stride *= layout.shape[d];
     }
+}
+
+Broadcast broadcast_to(Layout src, const Layout& dst, Layout& aligned) {
+    Broadcast outcome;
+    if (src.ndim > dst.ndim) {
+        const int extra = src.ndim - dst.ndim;
+        for (int d = 0; d < extra; ++d) {
+            if (src.shape[d] != 1) return {false, d, 1, src.shape[d]};
+        }
+        for (int d = 0; d < dst.ndim; ++d) {
+            src.shape[d] = src.shape[d + extra];
+            src.strides[d] = src.strides[d + extra];
+        }
+        src.ndim = dst.ndim;
+    }
+    Layout out;
+    out.data = src.data;
+    out.ndim = dst.ndim;
+    const int lead = dst.ndim - src.ndim;
+    for (int d = 0; d < dst.ndim; ++d) {
+        out.shape[d] = dst.shape[d];
+        if (d < lead) {
+            out.strides[d] = 0;
+            continue;
+        }
+        const std::ptrdiff_t extent = src.shape[d - lead];
+        if (extent == dst.shape[d]) {
+            out.strides[d] = src.strides[d - lead];
+        } else if (extent == 1) {
+            out.strides[d] = 0;
+        } else {
+            return {false, d, dst.shape[d], extent};
+        }
+    }
+    aligned = out;
+    return outcome;
+}
+
+namespace {
+
+// The memory range [lo, hi) that a layout's elements occupy.
+void byte_range(const Layout& layout, std::size_t itemsize, const char*& lo, const char*& hi) {
+    lo = hi = layout.data;
+    for (int d = 0; d < layout.ndim; ++d) {
+        const std::ptrdiff_t span = (layout.shape[d] - 1) * layout.strides[d];
+        if (span < 0) lo += span; else hi += span;
+    }
+    hi += itemsize;
+}
+
+}  // namespace
+
+bool overlaps(const Layout& a, const Layout& b, std::size_t itemsize) {
+    if (element_count(a) == 0 || element_count(b) == 0) return false;
+    const char *alo, *ahi, *blo, *bhi;
+    byte_range(a, itemsize, alo, ahi);
+    byte_range(b, itemsize, blo, bhi);
+    return alo < bhi && blo < ahi;
+}
+
+bool assign_elements(const Layout& src, const Layout& dst, std::size_t itemsize) {
+    if (element_count(dst) == 0) return true;
+    if (!overlaps(src, dst, itemsize)) {
+        copy_elements(src, dst, itemsize);
+        return true;
+    }
+    Layout tmp = src;
+    char* block = static_cast<char*>(std::malloc(static_cast<std::size_t>(element_count(src)) * itemsize));
+    if (block == nullptr) return false;
+    tmp.data = block;
+    contiguous_strides(tmp, itemsize, false);
+    copy_elements(src, tmp, itemsize);
+    copy_elements(tmp, dst, itemsize);
+    std::free(block);
+    return true;
 }
 
 }  // namespace zalmor::frame

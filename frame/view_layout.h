@@ -79,4 +79,24 @@ void copy_elements(const Layout& src, const Layout& dst, std::size_t itemsize);
 // Strides of a new contiguous block of the given extents, in C or Fortran order.
 void contiguous_strides(Layout& layout, std::size_t itemsize, bool fortran);
 
+// Lays `src` over `dst` for an assignment, by NumPy's broadcasting: leading
+// source dimensions of extent 1 beyond dst's are dropped, missing leading
+// dimensions and dimensions of extent 1 repeat (stride 0). On success `aligned`
+// has dst's extents and `ok` is set; otherwise `axis` is the dimension whose
+// extents differ, `expected` dst's extent there and `got` src's.
+struct Broadcast {
+    bool ok = true;
+    int axis = 0;
+    std::ptrdiff_t expected = 0, got = 0;
+};
+Broadcast broadcast_to(Layout src, const Layout& dst, Layout& aligned);
+
+// Whether the memory spans of two layouts' elements intersect.
+bool overlaps(const Layout& a, const Layout& b, std::size_t itemsize);
+
+// Copies `src` (laid over dst by broadcast_to) into `dst`, through a temporary
+// contiguous block when the two overlap, so that every element is read before
+// any is written. False, with nothing written, when that block cannot be had.
+bool assign_elements(const Layout& src, const Layout& dst, std::size_t itemsize);
+
 }  // namespace zalmor::frame

@@ -347,78 +347,20 @@ PyObject* slice_item(PyObject* op, Py_ssize_t i) {
     return index ? slice_subscript(op, index.get()) : nullptr;
 }
 
-// The memory range [lo, hi) that a layout's elements occupy.
-void byte_range(const Layout& layout, std::size_t itemsize, const char*& lo, const char*& hi) {
-    lo = hi = layout.data;
-    for (int d = 0; d < layout.ndim; ++d) {
-        const std::ptrdiff_t span = (layout.shape[d] - 1) * layout.strides[d];
-        if (span < 0) lo += span; else hi += span;
-    }
-    hi += itemsize;
-}
-
-// Copies `src` into `dst`, broadcasting source dimensions of extent 1 and
-// missing leading dimensions, through a temporary when the two overlap.
-int assign_layout(Layout src, const Layout& dst, std::size_t itemsize) {
-    if (src.ndim > dst.ndim) {
-        const int extra = src.ndim - dst.ndim;
-        for (int d = 0; d < extra; ++d) {
-            if (src.shape[d] != 1) {
-                PyErr_Format(PyExc_ValueError, "got differing extents in dimension %d (got %zd and %zd)",
-                             d, static_cast<Py_ssize_t>(1), static_cast<Py_ssize_t>(src.shape[d]));
-                return -1;
-            }
-        }
-        for (int d = 0; d < dst.ndim; ++d) {
-            src.shape[d] = src.shape[d + extra];
-            src.strides[d] = src.strides[d + extra];
-        }
-        src.ndim = dst.ndim;
-    }
+// Copies `src` into `dst`, broadcast as NumPy does, through a temporary when
+// the two overlap.
+int assign_layout(const Layout& src, const Layout& dst, std::size_t itemsize) {
     Layout aligned;
-    aligned.data = src.data;
-    aligned.ndim = dst.ndim;
-    const int lead = dst.ndim - src.ndim;
-    for (int d = 0; d < dst.ndim; ++d) {
-        if (d < lead) {
-            aligned.shape[d] = dst.shape[d];
-            aligned.strides[d] = 0;
-            continue;
-        }
-        const std::ptrdiff_t extent = src.shape[d - lead];
-        if (extent == dst.shape[d]) {
-            aligned.shape[d] = extent;
-            aligned.strides[d] = src.strides[d - lead];
-        } else if (extent == 1) {
-            aligned.shape[d] = dst.shape[d];
-            aligned.strides[d] = 0;
-        } else {
-            PyErr_Format(PyExc_ValueError, "got differing extents in dimension %d (got %zd and %zd)", d,
-                         static_cast<Py_ssize_t>(dst.shape[d]), static_cast<Py_ssize_t>(extent));
-            return -1;
-        }
+    const Broadcast b = broadcast_to(src, dst, aligned);
+    if (!b.ok) {
+        PyErr_Format(PyExc_ValueError, "got differing extents in dimension %d (got %zd and %zd)", b.axis,
+                     static_cast<Py_ssize_t>(b.expected), static_cast<Py_ssize_t>(b.got));
+        return -1;
     }
-    if (element_count(dst) == 0) return 0;
-    const char *slo, *shi, *dlo, *dhi;
-    byte_range(aligned, itemsize, slo, shi);
-    byte_range(dst, itemsize, dlo, dhi);
-    if (slo < dhi && dlo < shi) {
-        // Overlap: go through a contiguous copy of the source.
-        Layout tmp = aligned;
-        const std::size_t bytes = static_cast<std::size_t>(element_count(aligned)) * itemsize;
-        char* block = static_cast<char*>(PyMem_Malloc(bytes));
-        if (block == nullptr) {
-            PyErr_NoMemory();
-            return -1;
-        }
-        tmp.data = block;
-        contiguous_strides(tmp, itemsize, false);
-        copy_elements(aligned, tmp, itemsize);
-        copy_elements(tmp, dst, itemsize);
-        PyMem_Free(block);
-        return 0;
+    if (!assign_elements(aligned, dst, itemsize)) {
+        PyErr_NoMemory();
+        return -1;
     }
-    copy_elements(aligned, dst, itemsize);
     return 0;
 }
 
