@@ -189,3 +189,38 @@ def test_infinite_order_norms_of_an_empty_vector_report_the_missing_vector(kerne
         entries.append(tb.tb_frame.f_code.co_name)
         tb = tb.tb_next
     assert f"zalmor.ops.brenthosca.{made_by}" in entries
+
+
+def test_a_libm_that_errs_more_turns_the_square_shortcut_off(run_py, tmp_path, monkeypatch):
+    # A preloaded pow standing for another C library: the norm must follow it.
+    import os
+    import pathlib
+    import subprocess
+    source = pathlib.Path(__file__).parent / "fakes" / "biased_pow.c"
+    lib = tmp_path / "biased_pow.so"
+    subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-o", str(lib), str(source), "-lm", "-ldl"], check=True)
+    monkeypatch.setenv("LD_PRELOAD", " ".join(filter(None, [os.environ.get("LD_PRELOAD"), str(lib)])))
+    result = run_py("""
+        import numpy as np
+        import zalmor.ops.brenthosca as b
+        pow_ = ctypes.CDLL(None).pow  # the preloaded one comes first
+        pow_.restype, pow_.argtypes = ctypes.c_double, [ctypes.c_double, ctypes.c_double]
+        sig = b"double (__Pyx_memviewslice, struct __pyx_opt_args_6zalmor_3ops_10brenthosca_norm *__pyx_optional_args)"
+        address = _api.PyCapsule_GetPointer(b.__pyx_capi__["norm"], sig)
+        class View(ctypes.Structure):
+            _fields_ = [("memview", ctypes.c_void_p), ("data", ctypes.c_void_p), ("shape", ctypes.c_ssize_t * 8),
+                        ("strides", ctypes.c_ssize_t * 8), ("suboffsets", ctypes.c_ssize_t * 8)]
+        norm = ctypes.CFUNCTYPE(ctypes.c_double, View, ctypes.c_void_p)(address)
+        rng = np.random.default_rng(4)
+        wrong = visible = 0
+        for _ in range(500):  # squares near midpoints, three to a sum: a term's last bit shows
+            xs = rng.integers(2**26, 2**27, 3).astype(float) * rng.choice([1.0, 1 + 2**-40])
+            got = norm(View(None, xs.ctypes.data, (3,) + (0,) * 7, (8,) + (0,) * 7, (-1,) * 8), None)
+            s = t = 0.0
+            for x in xs:
+                s, t = s + pow_(x, 2.0), t + x * x
+            wrong += got != pow_(s, 0.5)
+            visible += pow_(s, 0.5) != pow_(t, 0.5)
+        emit([wrong, visible])
+    """)
+    assert result[0] == 0 and result[1] > 20  # the preloaded pow was in effect
