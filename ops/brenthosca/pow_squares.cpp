@@ -94,8 +94,9 @@ ZALMOR_INLINE M shortcut_lanes(V a, V& square) noexcept {
 
 // A lane kernel writes, for the whole vectors among n elements, a * a to out,
 // or a = |x| where the shortcut leaves the lane to pow, adds the positions of
-// those lanes to left[count...], and returns how many elements it did. (So out
-// may be the memory of xs.)
+// those lanes to left[count...] (which has room for 8 more entries than
+// elements), and returns how many elements it did. (So out may be the memory
+// of xs.)
 using LaneKernel = std::ptrdiff_t (*)(const char* xs, std::ptrdiff_t n, double* out, std::int32_t* left,
                                       int& count) noexcept;
 
@@ -178,7 +179,9 @@ __attribute__((target("avx512f,avx512vl"))) std::ptrdiff_t lanes_avx512(const ch
         ok = static_cast<__mmask8>((ok & ~below_power) | _mm512_cmp_pd_mask(a, zero, _CMP_EQ_OQ));
         _mm512_storeu_pd(out + i, _mm512_mask_blend_pd(ok, a, p));
         const __mmask8 slow = static_cast<__mmask8>(~ok);  // their positions packed, without branches
-        _mm256_mask_compressstoreu_epi32(left + count, slow, _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(i)), lane));
+        // (compressed in a register and stored whole: a compressing store to memory is slow on some cores)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(left + count),
+                            _mm256_maskz_compress_epi32(slow, _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(i)), lane)));
         count += __builtin_popcount(slow);
     }
     return i;
@@ -208,20 +211,65 @@ SquareTarget best_target() noexcept {
     return SquareTarget::portable;
 }
 
-// The squares of up to kChunk elements: the shortcut's lanes first, then pow
-// for the lanes it leaves, in one tight run (calls back to back overlap, where
-// calls among the vector work would each wait in full).
+// Elements are taken a chunk at a time: the positions left to pow fit on the stack.
 constexpr std::ptrdiff_t kChunk = 512;
 
-void squares_with_shortcut(LaneKernel lanes, const char* xs, std::ptrdiff_t n, double* out) noexcept {
-    std::int32_t left[kChunk];  // the elements for pow
+// Half the spacing of the doubles at s, when s is a positive normal number
+// well inside the range; else 0.
+double half_grid(double s) noexcept {
+    if (!(s >= 0x1p-900 && s <= 0x1p1000)) return 0.0;
+    std::uint64_t b;
+    std::memcpy(&b, &s, sizeof b);
+    b &= static_cast<std::uint64_t>(kExponent);
+    double binade;
+    std::memcpy(&binade, &b, sizeof binade);
+    return binade * 0x1p-53;
+}
+
+// Whether pow's square of a, whichever way pow rounds it, adds alike to every
+// running sum s' >= s of the half spacing h at s: then p = a * a serves for it.
+// pow gives p or its neighbour p' on the side of the exact square. Every
+// rounding boundary of s' + t (half-way points of the spacing at s' or, past a
+// power of two, of twice it, and the power of two itself) lies at s' plus a
+// multiple of h, and s' is a multiple of 2h; so when no multiple of h lies in
+// [min(p, p'), max(p, p')], s' + p and s' + p' round to the same double.
+bool adds_alike(double a, double h, double inverse_h, double& p) noexcept {
+    if (!(a >= kLow && a <= kHigh)) return false;
+    p = a * a;
+    const double err = square_error(a, p);
+    if (err == 0.0) return true;  // exact: pow gives p
+    if (!(p < h * 0x1p52)) return false;  // h divides p
+    std::uint64_t b;
+    std::memcpy(&b, &p, sizeof b);
+    b = err > 0.0 ? b + 1 : b - 1;
+    double other;
+    std::memcpy(&other, &b, sizeof other);
+    const double pq = p * inverse_h, rq = other * inverse_h;  // exact, below 2^52 (or 0 if too small)
+    const double q = std::floor(pq), r = std::floor(rq);
+    return q == r && q != pq && r != rq;
+}
+
+// The squares of up to kChunk elements: the shortcut's lanes first, then the
+// lanes it leaves, for which pow is asked in one tight run (calls back to back
+// overlap, where calls among the vector work would each wait in full). With
+// `running`, the sum these squares are about to be added to in order, a lane
+// whose square adds alike either way (adds_alike) is given a * a instead.
+void squares_of_chunk(LaneKernel lanes, const char* xs, std::ptrdiff_t n, double* out,
+                      const double* running) noexcept {
+    std::int32_t left[kChunk + 8];  // the elements for pow (and room for a whole vector store)
     int count = 0;
     for (std::ptrdiff_t i = lanes(xs, n, out, left, count); i < n; ++i) {
         double x;
         std::memcpy(&x, xs + 8 * i, sizeof x);
         if (!square_shortcut(x, out + i)) left[count++] = static_cast<std::int32_t>(i);
     }
-    for (int k = 0; k < count; ++k) out[left[k]] = libm_pow_square(out[left[k]]);
+    const double h = running != nullptr ? half_grid(*running) : 0.0;
+    const double inverse_h = h > 0.0 ? 1.0 / h : 0.0;  // exact: a power of two
+    for (int k = 0; k < count; ++k) {
+        double& square = out[left[k]];  // holds |x| until here
+        double p;
+        square = h > 0.0 && adds_alike(square, h, inverse_h, p) ? p : libm_pow_square(square);
+    }
 }
 
 std::uint64_t bits_of(double x) noexcept {
@@ -303,24 +351,52 @@ bool supported(SquareTarget target) noexcept {
     return lane_kernel(target) != nullptr && target <= best_target();
 }
 
-bool pow_squares_on(SquareTarget target, const char* xs, std::ptrdiff_t n, double* out) noexcept {
-    if (!supported(target)) return false;
+namespace {
+
+// pow's squares of the chunk at xs into out; see squares_of_chunk.
+void chunk_of_squares(SquareTarget target, const char* xs, std::ptrdiff_t n, double* out,
+                      const double* running) noexcept {
     if (!square_shortcut_in_use()) {
         for (std::ptrdiff_t i = 0; i < n; ++i) {
             double x;
             std::memcpy(&x, xs + 8 * i, sizeof x);
             out[i] = libm_pow_square(x);
         }
-        return true;
+        return;
     }
-    const LaneKernel lanes = lane_kernel(target);
-    for (std::ptrdiff_t i = 0; i < n; i += kChunk) squares_with_shortcut(lanes, xs + 8 * i, std::min(kChunk, n - i), out + i);
+    squares_of_chunk(lane_kernel(target), xs, n, out, running);
+}
+
+const SquareTarget g_best = best_target();
+
+}  // namespace
+
+bool pow_squares_on(SquareTarget target, const char* xs, std::ptrdiff_t n, double* out) noexcept {
+    if (!supported(target)) return false;
+    for (std::ptrdiff_t i = 0; i < n; i += kChunk) {
+        chunk_of_squares(target, xs + 8 * i, std::min(kChunk, n - i), out + i, nullptr);
+    }
+    return true;
+}
+
+bool add_pow_squares_on(SquareTarget target, double& s, const char* xs, std::ptrdiff_t n) noexcept {
+    if (!supported(target)) return false;
+    double block[kChunk];
+    for (std::ptrdiff_t i = 0; i < n; i += kChunk) {
+        const std::ptrdiff_t m = std::min(kChunk, n - i);
+        chunk_of_squares(target, xs + 8 * i, m, block, &s);
+        s = add_in_order(s, reinterpret_cast<const char*>(block), m, Term::nonnegative);
+    }
     return true;
 }
 
 void pow_squares(const char* xs, std::ptrdiff_t n, double* out) noexcept {
-    static const SquareTarget best = best_target();
-    pow_squares_on(best, xs, n, out);
+    pow_squares_on(g_best, xs, n, out);
+}
+
+double add_pow_squares(double s, const char* xs, std::ptrdiff_t n) noexcept {
+    add_pow_squares_on(g_best, s, xs, n);
+    return s;
 }
 
 }  // namespace zalmor::brenthosca

@@ -20,6 +20,16 @@ bool supported(SquareTarget target) noexcept;
 // the target is not supported.
 bool pow_squares_on(SquareTarget target, const char* xs, std::ptrdiff_t n, double* out) noexcept;
 
+// s + pow(|x_0|, 2.0) + ... + pow(|x_n-1|, 2.0) over the n contiguous doubles
+// at xs, added one at a time from left to right: bit for bit the running sum
+// of pow's squares. pow is asked only for the squares whose last bit could
+// change the sum.
+double add_pow_squares(double s, const char* xs, std::ptrdiff_t n) noexcept;
+
+// add_pow_squares with the kernel of `target`, into s; false (s unchanged)
+// when the target is not supported.
+bool add_pow_squares_on(SquareTarget target, double& s, const char* xs, std::ptrdiff_t n) noexcept;
+
 // pow(|x|, 2.0) through the C library, never replaced by the compiler's x * x.
 double libm_pow_square(double x) noexcept;
 

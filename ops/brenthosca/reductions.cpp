@@ -189,26 +189,19 @@ double extreme_modulus(Strided<Complex> xs, bool largest) noexcept {
     return m;
 }
 
-// s + pow(|m(x)|, 2.0) over the elements of xs, left to right; the terms are
-// made a block at a time, with pow's own bits (pow_squares).
+// 0 + pow(m(x), 2.0) over the elements of xs, left to right, with pow's own
+// squares (add_pow_squares), gathered a block at a time unless contiguous.
 template <class X, class Modulus>
-double add_pow_squares(Strided<X> xs, Modulus modulus) noexcept {
+double sum_of_pow_squares(Strided<X> xs, Modulus modulus) noexcept {
+    if constexpr (std::is_same_v<X, double>) {
+        if (xs.contiguous()) return brenthosca::add_pow_squares(0.0, xs.data, xs.n);
+    }
     double block[kGather];
     double s = 0.0;
     for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
         const std::ptrdiff_t m = std::min(kGather, xs.n - i);
-        if constexpr (std::is_same_v<X, double>) {
-            if (xs.contiguous()) {
-                pow_squares(xs.data + i * xs.stride, m, block);
-            } else {
-                for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = xs[i + j];
-                pow_squares(reinterpret_cast<const char*>(block), m, block);
-            }
-        } else {
-            for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = modulus(xs[i + j]);
-            pow_squares(reinterpret_cast<const char*>(block), m, block);
-        }
-        s = add_in_order(s, reinterpret_cast<const char*>(block), m, Term::nonnegative);
+        for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = modulus(xs[i + j]);
+        s = brenthosca::add_pow_squares(s, reinterpret_cast<const char*>(block), m);
     }
     return s;
 }
@@ -218,7 +211,7 @@ double add_pow_squares(Strided<X> xs, Modulus modulus) noexcept {
 // bits through pow_squares; other orders call pow per element.
 template <class X, class Modulus>
 double power_sum(Strided<X> xs, double order, Modulus modulus) noexcept {
-    if (order == 2.0) return add_pow_squares(xs, modulus);
+    if (order == 2.0) return sum_of_pow_squares(xs, modulus);
     if constexpr (std::is_same_v<X, double>) {
         if (order == 1.0) return add_terms(0.0, xs, Term::magnitude);
     } else {

@@ -3,6 +3,7 @@
 // the shortcut, across the whole range of magnitudes and the special values.
 // ZALMOR_SQUARES_CHECK=N checks N inputs (the default is a short run) and
 // prints how many of them the shortcut took.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -106,4 +107,38 @@ CORE_TEST(the_shortcut_refuses_squares_on_a_midpoint) {
     CHECK(square_shortcut(-0.0, &p) && bits(p) == 0);
     CHECK(!square_shortcut(std::numeric_limits<double>::infinity(), &p));
     CHECK(!square_shortcut(0x1p-500, &p) && !square_shortcut(0x1p520, &p));
+}
+
+CORE_TEST(sums_of_pow_squares_match_the_running_sum) {
+    // The running sum decides which squares need pow: sums that start at
+    // zero, that are large or small against their terms, and terms near
+    // midpoints, infinite or NaN, with every kernel.
+    const char* env = std::getenv("ZALMOR_SQUARES_CHECK");  // elements, as above
+    const long long trials = env != nullptr ? std::max(300LL, std::atoll(env) / 1500) : 300;
+    std::mt19937_64 rng(7);
+    const SquareTarget targets[] = {SquareTarget::portable, SquareTarget::avx2, SquareTarget::avx512};
+    for (long long trial = 0; trial < trials; ++trial) {
+        const std::size_t n = 1 + rng() % 3000;
+        std::vector<double> xs(n);
+        for (double& x : xs) x = draw(rng);
+        if (trial % 3 == 0) {
+            for (double& x : xs) x = std::ldexp(static_cast<double>(rng() >> 37 | 1u << 26), 0);
+        } else if (trial % 3 == 1) {
+            for (std::size_t i = 0; i < n; i += 2) xs[i] = std::ldexp(xs[i], 40);  // large next to small
+        }
+        if (trial == 7) xs[n / 2] = std::numeric_limits<double>::quiet_NaN();
+        if (trial == 8) xs[n / 2] = std::numeric_limits<double>::infinity();
+        const double start = trial % 5 == 0 ? 1e6 : 0.0;
+        double want = start;
+        for (double x : xs) want = want + libm_pow_square(x);
+        for (SquareTarget target : targets) {
+            double got = start;
+            if (!add_pow_squares_on(target, got, reinterpret_cast<const char*>(xs.data()), static_cast<std::ptrdiff_t>(n)))
+                continue;
+            if (bits(got) != bits(want) && !(std::isnan(got) && std::isnan(want))) {
+                std::printf("  trial %lld, target %d: %a, want %a\n", trial, static_cast<int>(target), got, want);
+                CHECK(false);
+            }
+        }
+    }
 }
