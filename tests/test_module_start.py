@@ -646,17 +646,9 @@ def test_larger_types_warn_only_where_checked(name, run_py):
 
 @pytest.mark.parametrize("name", [QUILLEMORA, PONDISTRA])
 def test_larger_generic_warns_once_and_fails_when_warnings_are_errors(name, run_py):
-    result = run_py("""
-        import numpy as real_numpy, scipy
+    result = run_py(with_fake_numpy("""
         name = %r
-
-        class generic:
-            __slots__ = ("a", "b", "c")
-
-        fake = types.ModuleType("numpy")
-        vars(fake).update(vars(real_numpy))
-        fake.generic = generic
-        sys.modules["numpy"] = fake
+        sys.modules["numpy"] = fake_numpy(generic=type("generic", (), {"__slots__": ("a", "b", "c")}))
         as_error = try_import(name)  # -W error::RuntimeWarning is in force
         registered = name in sys.modules
         with warnings.catch_warnings(record=True) as caught:
@@ -665,7 +657,7 @@ def test_larger_generic_warns_once_and_fails_when_warnings_are_errors(name, run_
         sys.modules["numpy"] = real_numpy
         emit({"as_error": as_error, "registered": registered, "retry": retry,
               "warnings": [[w.category.__name__, str(w.message)] for w in caught]})
-    """ % name, "-W", "error::RuntimeWarning")
+    """ % name), "-W", "error::RuntimeWarning")
     message = size_message("numpy", "generic", 16, 40)
     fail = result["as_error"]
     assert [fail["type"], fail["message"]] == ["RuntimeWarning", message]

@@ -4,7 +4,7 @@ the interpreter lock released)."""
 import numpy as np
 import pytest
 
-from conftest import SANITIZED, traceback_entries
+from conftest import SANITIZED, laid_out, same_bits, traceback_entries
 
 NAN = float("nan")
 INF = float("inf")
@@ -133,19 +133,13 @@ def test_strided_and_reversed_views_use_exactly_their_elements(native):
             outside = np.ones(len(base), bool)
             outside[np.arange(len(base))[part]] = False
             assert np.array_equal(bits(memory[outside]), bits(base[outside]))  # nothing else moved
-
-
-def test_unaligned_vectors(native):
-    rng = np.random.default_rng(2)
-    for n in (7, 100, 5000):
-        xs = sample(rng, n, "ties")
-        raw = bytearray(8 * n + 1)
-        odd = np.frombuffer(raw, np.float64, n, offset=1)
-        odd[:] = xs
-        assert argsort(native, odd) == stable_positions(xs)
-        assert np.array_equal(permute(native, odd, np.arange(n, dtype=np.uint64)[::-1]), xs[::-1])
-        native.sort(odd)
-        assert np.array_equal(odd, np.sort(xs))
+        for layout in ("unaligned", "shifted"):  # misaligned, odd byte stride or contiguous
+            view = laid_out(base[::2], np.float64, layout)
+            assert argsort(native, view) == stable_positions(view)
+            assert same_bits(permute(native, view, np.arange(len(view), dtype=np.uint64)[::-1]), view[::-1])
+            expected = np.sort(view)
+            native.sort(view)
+            assert np.array_equal(view, expected, equal_nan=True)
 
 
 def test_permute_positions_outside_the_vector_are_refused(native):
@@ -184,17 +178,13 @@ def test_all_nan_and_all_equal_vectors_keep_their_order(native):
             check_sort(native, xs)
 
 
-def test_working_storage_limits(native):
-    with pytest.raises(RuntimeError) as err:
-        native.argsort_extent(2**59)
-    assert str(err.value) == "cannot create std::vector larger than max_size()"
+@pytest.mark.parametrize("n, error, message", [
+    (2**59, RuntimeError, "cannot create std::vector larger than max_size()"),
+    *[pytest.param(n, MemoryError, "std::bad_alloc", marks=pytest.mark.skipif(
+        SANITIZED, reason="the sanitizer's allocator aborts on impossible sizes")) for n in (2**59 - 1, 2**40)],
+])
+def test_working_storage_limits(native, n, error, message):
+    with pytest.raises(error) as err:
+        native.argsort_extent(n)
+    assert str(err.value) == message
     assert traceback_entries(err, "zalmor.ops.brenthosca.argsort")
-
-
-@pytest.mark.skipif(SANITIZED, reason="the sanitizer's allocator aborts on impossible sizes")
-def test_working_storage_that_cannot_be_had(native):
-    for n in (2**59 - 1, 2**40):
-        with pytest.raises(MemoryError) as err:
-            native.argsort_extent(n)
-        assert str(err.value) == "std::bad_alloc"
-        assert traceback_entries(err, "zalmor.ops.brenthosca.argsort")
