@@ -10,10 +10,15 @@ STAMP  := $(VENV)/.requirements-stamp
 SOURCES := $(shell find frame common ops utils include -type f 2>/dev/null) CMakeLists.txt pyproject.toml \
            $(shell find python -name '*.py' 2>/dev/null)
 ASAN_SITE := build/sanitized-site
+# The unit tests of the pure C++ cores (tests/native), run by
+# tests/test_native_cores.py; plain for build, under ASan+UBSan for test-sanitized.
+CORE_TESTS := build/core-tests/core_tests
+CORE_TESTS_SANITIZED := build/core-tests-sanitized/core_tests
+CORE_TEST_SOURCES := $(wildcard tests/native/*) $(SOURCES)
 
 .PHONY: build test test-long test-sanitized test-valgrind bench fuzz clean system-packages
 
-build: $(VENV)/.built-stamp
+build: $(VENV)/.built-stamp $(CORE_TESTS)
 
 system-packages:
 	@missing=""; \
@@ -34,6 +39,16 @@ $(VENV)/.built-stamp: $(STAMP) $(SOURCES)
 	$(VPY) -m pip install -q --no-build-isolation --no-deps .
 	touch $@
 
+core_tests = PATH="$(abspath $(VENV))/bin:$$PATH" cmake -S tests/native -B $(dir $@) -G Ninja \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZALMOR_SANITIZE=$(1) >/dev/null \
+	&& PATH="$(abspath $(VENV))/bin:$$PATH" cmake --build $(dir $@) && touch $@
+
+$(CORE_TESTS): $(STAMP) $(CORE_TEST_SOURCES)
+	$(call core_tests,OFF)
+
+$(CORE_TESTS_SANITIZED): $(STAMP) $(CORE_TEST_SOURCES)
+	$(call core_tests,ON)
+
 test: build
 	$(VPY) -m pytest -q tests
 
@@ -52,7 +67,7 @@ SANITIZED_ENV = LD_PRELOAD="$$(cc -print-file-name=libasan.so)" \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	ZALMOR_SANITIZED=1 PYTHONPATH=$(ASAN_SITE)
 
-test-sanitized: $(ASAN_SITE)/.built-stamp
+test-sanitized: $(ASAN_SITE)/.built-stamp $(CORE_TESTS_SANITIZED)
 	$(SANITIZED_ENV) $(VPY) -c "import zalmor.ops.brenthosca as m; assert '$(ASAN_SITE)' in m.__file__, m.__file__"
 	$(SANITIZED_ENV) $(VPY) -m pytest -q tests
 

@@ -1,58 +1,42 @@
-"""Shared helpers: fresh interpreters for start-up tests, and ctypes access to the
-native function tables (capsules, the view record, complex values)."""
+"""Shared helpers: fresh interpreters, native callers of the modules' rows built
+from tests/consumer/ (and bench/), ctypes access to the native tables (from
+native_access), vectors in every memory layout, and checks shared by the files."""
 
-import ctypes
+import contextlib
 import json
+import math
 import os
+import pathlib
+import resource
+import struct
 import subprocess
 import sys
 import textwrap
-import types
+import threading
+import traceback
 
+import numpy as np
 import pytest
+
+from consumer_build import ROOT, build  # noqa: F401  (ROOT re-exported)
+from native_access import (  # noqa: F401  (re-exported for the tests)
+    Complex, MemViewSlice, bind_row, capsule_context, capsule_destructor, capsule_name,
+    row_address, vector_view)
+
+TESTS = pathlib.Path(__file__).resolve().parent
+SANITIZED = os.environ.get("ZALMOR_SANITIZED") == "1"
+# Under a memory checker freed memory is kept aside: resident sizes say nothing.
+MEMORY_CHECKED = SANITIZED or os.environ.get("ZALMOR_VALGRIND") == "1"
+LONG = os.environ.get("ZALMOR_LONG_TESTS") == "1"  # the long loops of CI's reliability run
+
+# ---- fresh interpreters ----------------------------------------------------------
 
 # Helpers available to every snippet run by `run_py`. The snippet runs in a new
 # interpreter of this environment; it reports back by calling emit() once.
 CHILD_PRELUDE = r'''
 import ctypes, importlib, importlib.util, json, os, sys, traceback, types, warnings
-
-_api = ctypes.pythonapi
-_api.PyCapsule_New.restype = ctypes.py_object
-_api.PyCapsule_New.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
-_api.PyCapsule_GetName.restype = ctypes.c_char_p
-_api.PyCapsule_GetName.argtypes = [ctypes.py_object]
-_api.PyCapsule_GetPointer.restype = ctypes.c_void_p
-_api.PyCapsule_GetPointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
-_KEEP = []  # capsule names and targets must outlive the capsules
-
-
-def capsule(signature):
-    """A capsule named `signature` around a non-null dummy address."""
-    name = ctypes.create_string_buffer(signature.encode())
-    target = ctypes.c_int(0)
-    _KEEP.append((name, target))
-    return _api.PyCapsule_New(ctypes.addressof(target), name, None)
-
-
-def capsule_name(cap):
-    return _api.PyCapsule_GetName(cap).decode()
-
-
-def table(module):
-    """(key, capsule name, address) of every row of the module's table, in order."""
-    rows = []
-    for key, cap in module.__pyx_capi__.items():
-        name = _api.PyCapsule_GetName(cap)
-        rows.append([key, name.decode(), _api.PyCapsule_GetPointer(cap, name)])
-    return rows
-
-
-def fake_module(name, rows=None):
-    """A module object standing in for a sibling; `rows` maps names to signatures."""
-    module = types.ModuleType(name)
-    if rows is not None:
-        module.__pyx_capi__ = {key: capsule(sig) for key, sig in rows.items()}
-    return module
+sys.path.append(%r)
+from native_access import Complex, capsule, capsule_name, fake_module, sized_type, table
 
 
 def failure(exc):
@@ -70,31 +54,18 @@ def try_import(name):
     return None
 
 
-class _TypeSlot(ctypes.Structure):
-    _fields_ = [("slot", ctypes.c_int), ("pfunc", ctypes.c_void_p)]
-
-
-class _TypeSpec(ctypes.Structure):
-    _fields_ = [("name", ctypes.c_char_p), ("basicsize", ctypes.c_int),
-                ("itemsize", ctypes.c_int), ("flags", ctypes.c_uint),
-                ("slots", ctypes.POINTER(_TypeSlot))]
-
-
-def sized_type(basicsize, itemsize=0, name="fake.T"):
-    """A heap type with exactly the given instance and item sizes."""
-    slots = (_TypeSlot * 1)()
-    spec = _TypeSpec(name.encode(), basicsize, itemsize, 1 << 18, slots)  # version tag
-    _KEEP.append((slots, spec))
-    make = _api.PyType_FromSpec
-    make.restype = ctypes.py_object
-    make.argtypes = [ctypes.POINTER(_TypeSpec)]
-    return make(ctypes.byref(spec))
+def load_extension(name, path):
+    """Imports the extension module built at `path` (a native caller of the tests)."""
+    spec = importlib.util.spec_from_file_location(name, path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
 
 
 def emit(obj):
     sys.stdout.write("\n@@RESULT@@" + json.dumps(obj) + "\n")
     sys.stdout.flush()
-'''
+''' % str(TESTS)
 
 
 def run_python(code, *flags, timeout=120):
@@ -120,85 +91,35 @@ def run_py():
     return run_python
 
 
-# ---- ctypes views of the native interface --------------------------------
+# ---- native callers ----------------------------------------------------------------
 
-class Complex(ctypes.Structure):
-    """__pyx_t_double_complex: real part, then imaginary part."""
-    _fields_ = [("real", ctypes.c_double), ("imag", ctypes.c_double)]
+@pytest.fixture(scope="session")
+def native_caller(tmp_path_factory):
+    """native_caller(source, name, language="c"): the caller built once a session."""
+    built = {}
 
-    @classmethod
-    def of(cls, z):
-        z = complex(z)
-        return cls(z.real, z.imag)
-
-    def value(self):
-        return complex(self.real, self.imag)
-
-
-class MemViewSlice(ctypes.Structure):
-    """__Pyx_memviewslice, passed by value."""
-    _fields_ = [("memview", ctypes.c_void_p), ("data", ctypes.c_void_p),
-                ("shape", ctypes.c_ssize_t * 8), ("strides", ctypes.c_ssize_t * 8),
-                ("suboffsets", ctypes.c_ssize_t * 8)]
-
-
-def vector_view(address, n, stride):
-    """A one-dimensional view record over n elements at `address`, `stride` bytes apart.
-    The owner reference stays null: the kernels read only data, extent and stride."""
-    view = MemViewSlice()
-    view.data = address
-    view.shape[0] = n
-    view.strides[0] = stride
-    for i in range(8):
-        view.suboffsets[i] = -1
-    return view
-
-
-def array_view(array):
-    """The view record of a one-dimensional NumPy array (any stride)."""
-    assert array.ndim == 1
-    return vector_view(array.__array_interface__["data"][0], array.shape[0], array.strides[0])
-
-
-_api = ctypes.pythonapi
-_api.PyCapsule_GetName.restype = ctypes.c_char_p
-_api.PyCapsule_GetName.argtypes = [ctypes.py_object]
-_api.PyCapsule_GetPointer.restype = ctypes.c_void_p
-_api.PyCapsule_GetPointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
-_api.PyCapsule_GetContext.restype = ctypes.c_void_p
-_api.PyCapsule_GetContext.argtypes = [ctypes.py_object]
-_api.PyCapsule_GetDestructor.restype = ctypes.c_void_p
-_api.PyCapsule_GetDestructor.argtypes = [ctypes.py_object]
-
-
-def capsule_name(cap):
-    return _api.PyCapsule_GetName(cap).decode()
-
-
-def bind_row(module, name, signature, restype, *argtypes):
-    """Binds a table row as a native caller does: by name and exact signature."""
-    cap = module.__pyx_capi__[name]
-    address = _api.PyCapsule_GetPointer(cap, signature.encode())
-    assert address, f"{name}: null address"
-    return ctypes.CFUNCTYPE(restype, *argtypes)(address)
+    def get(source, name, language="c"):
+        if (source, name, language) not in built:
+            built[source, name, language] = build(source, name, tmp_path_factory.mktemp(name), language)
+        return built[source, name, language]
+    return get
 
 
 @pytest.fixture(scope="session")
-def capi():
-    return types.SimpleNamespace(
-        Complex=Complex, MemViewSlice=MemViewSlice, vector_view=vector_view,
-        array_view=array_view, capsule_name=capsule_name, bind_row=bind_row,
-        capsule_context=_api.PyCapsule_GetContext,
-        capsule_destructor=_api.PyCapsule_GetDestructor)
+def kernels(native_caller):
+    """tests/consumer/kernels.c: call(row, buffers, opt) calls a brenthosca row
+    natively; hammer(...) calls one from many threads."""
+    return native_caller("tests/consumer/kernels.c", "_zalmor_kernels")
 
 
-# ---- vectors in every memory layout, and a native caller of the scalar rows ----
+@pytest.fixture(scope="session")
+def consumer(native_caller):
+    """tests/consumer/consumer.c as C: the header's bindings, maps with their
+    returned views held, buffers of any description (FormatBuffer)."""
+    return native_caller("tests/consumer/consumer.c", "_zalmor_consumer_c")
 
-import contextlib  # noqa: E402
-import math  # noqa: E402
-import struct  # noqa: E402
 
-import numpy as np  # noqa: E402
+# ---- vectors in every memory layout, and checks of results ----------------------------
 
 LAYOUTS = ("contiguous", "every second", "reversed", "unaligned", "shifted")
 
@@ -226,8 +147,24 @@ def laid_out(values, dtype, layout):
     return out
 
 
+def random_values(rng, dtype, n):
+    """n values of the type: integers over the whole range, normal floats,
+    complex values with normal parts."""
+    dt = np.dtype(dtype)
+    if dt.kind in "iu":
+        info = np.iinfo(dt)
+        return rng.integers(info.min, info.max, n, dtype=dt, endpoint=True)
+    if dt.kind == "c":
+        return rng.standard_normal(n) + 1j * rng.standard_normal(n)
+    return rng.standard_normal(n).astype(dt)
+
+
 def same_bits(a, b, fmt="d"):
-    """Bitwise equality of two floating values (any NaN equals any NaN)."""
+    """Bitwise equality of floating values or of arrays of them (any NaN equals
+    any NaN; the signs of zeros count)."""
+    if isinstance(a, (np.ndarray, list)) or isinstance(b, (np.ndarray, list)):
+        a, b = np.asarray(a), np.asarray(b)
+        return a.shape == b.shape and all(same_bits(x, y, fmt) for x, y in zip(a.tolist(), b.tolist()))
     if isinstance(a, complex) or isinstance(b, complex):
         a, b = complex(a), complex(b)
         return same_bits(a.real, b.real, fmt) and same_bits(a.imag, b.imag, fmt)
@@ -236,11 +173,37 @@ def same_bits(a, b, fmt="d"):
     return struct.pack("<" + fmt, a) == struct.pack("<" + fmt, b)
 
 
-@pytest.fixture(scope="session")
-def kernels(tmp_path_factory):
-    """tests/consumer/kernels.c: calls rows natively, also from many threads."""
-    from consumer_build import build_kernels
-    return build_kernels(tmp_path_factory.mktemp("kernels"))
+def traceback_entries(error, name):
+    """The entries of the function `name` in the error's traceback that are
+    placed in a C++ source (an ExceptionInfo or an exception)."""
+    error = getattr(error, "value", error)
+    return [f for f in traceback.extract_tb(error.__traceback__)
+            if f.name == name and f.filename.endswith(".cpp")]
+
+
+# ---- threads and memory -----------------------------------------------------------
+
+def run_threads(target, args):
+    """Runs target(*a) for every a of `args`, each in a thread of its own, all at once."""
+    threads = [threading.Thread(target=target, args=a) for a in args]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+
+
+def blocks_left(run, first=None):
+    """Interpreter memory blocks that `run()` leaves behind, after `first()` (by
+    default `run` itself) has settled caches."""
+    (first or run)()
+    before = sys.getallocatedblocks()
+    run()
+    return sys.getallocatedblocks() - before
+
+
+def rss_kib():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * resource.getpagesize() // 1024
 
 
 @contextlib.contextmanager
@@ -258,6 +221,44 @@ def _collect_unraisable():
 @pytest.fixture
 def unraisable():
     """A context manager collecting unraisable reports as (context, type,
-    message, exception). Enter it in the test body: pytest installs its own
-    hook around the test call, after the fixtures are set up."""
+    message, exception). Enter it in the test body: some pytest versions
+    install their own hook around the test call, after the fixtures are set up."""
     return _collect_unraisable
+
+
+# ---- a call of every row of brenthosca's table ------------------------------------
+
+def _row_calls():
+    """(row, buffers, opt) calls of every row, on inputs laid out contiguously,
+    every second element and backwards: rows that return numbers, rows that
+    return views, and sort (which works in place)."""
+    rng = np.random.default_rng(12)
+    x = rng.standard_normal(128)
+    z = x + 1j * rng.standard_normal(128)
+    typed = [x.astype(t) for t in (np.int32, np.uint32, np.int64, np.uint64, np.float32, np.float64)] + [z]
+    ragged = np.round(x * 3)  # ties, for the ordering rows
+    ragged[::17] = np.nan
+    numbers = (
+        [(f"__pyx_fuse_{k}{family}", (typed[k][::2],), None) for family in ("sum", "prod") for k in range(7)]
+        + [(f"__pyx_fuse_{k}equal", (typed[k], typed[k].copy()), None) for k in range(6)]
+        + [("cequal", (z[::-1], z[::-1].copy()), None), ("cprod", (z,), None), ("mean", (x[::-1],), None)]
+        + [(row, (v,), (1, order)) for row, v in (("norm", x), ("cnorm", z[::2]))
+           for order in (2.0, 1.0, 3.0, 0.0, math.inf, -math.inf)]
+        + [(row, (ragged,), None) for row in ("min", "max", "argmin", "argmax", "argminmax", "width")]
+        + [("cwidth", (z,), None)]
+        + [(row, (v, v * (1 + 1e-9)), (2, 1e-6, 0.0)) for row, v in
+           (("allclose", x), ("anyclose", x[::2]), ("callclose", z), ("canyclose", z[::-1]))])
+    views = (
+        [(row, (x[::2],), None) for row in ("sign", "fabs", "sqrt")]
+        + [(row, (z[::-1],), None) for row in ("cabs", "csign", "csqrt")]
+        + [("permute", (x, rng.permutation(128).astype(np.intp)), None),
+           ("argsort", (ragged,), None), ("argsort", (ragged[::-2],), (1, 1))])
+    sorts = [("sort", (ragged.copy(),), None), ("sort", (ragged.copy()[::-3],), None)]
+    return numbers, views, sorts
+
+
+NUMBER_ROWS, VIEW_ROWS, SORT_ROWS = _row_calls()
+
+
+def row_ids(cases):
+    return [f"{case[0]}-{i}" for i, case in enumerate(cases)]

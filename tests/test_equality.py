@@ -2,25 +2,14 @@
 run against an instrumented zalmor.ops.hemvarinto in a fresh interpreter."""
 
 import math
-import pathlib
 
 import numpy as np
 import pytest
 
-from conftest import LAYOUTS, laid_out, run_python
+from conftest import LAYOUTS, laid_out, random_values, run_python
 
 NAN = math.nan
 EQUAL = {"i4": 0, "u4": 1, "i8": 2, "u8": 3, "f4": 4, "f8": 5}
-
-
-def sample(rng, dtype, n):
-    dt = np.dtype(dtype)
-    if dt.kind in "iu":
-        info = np.iinfo(dt)
-        return rng.integers(info.min, info.max, n, dtype=dt, endpoint=True)
-    if dt.kind == "c":
-        return rng.standard_normal(n) + 1j * rng.standard_normal(n)
-    return rng.standard_normal(n).astype(dt)
 
 
 @pytest.mark.parametrize("type_code", list(EQUAL) + ["c16"])
@@ -28,7 +17,7 @@ def test_equal_stops_at_any_difference(kernels, type_code):
     row = "cequal" if type_code == "c16" else f"__pyx_fuse_{EQUAL[type_code]}equal"
     rng = np.random.default_rng(8)
     for n in (0, 1, 17, 64, 200, 4099):
-        a = sample(rng, type_code, n)
+        a = random_values(rng, type_code, n)
         for layout_a, layout_b in zip(LAYOUTS, LAYOUTS[1:] + LAYOUTS[:1]):
             assert kernels.call(row, (laid_out(a, a.dtype, layout_a), laid_out(a, a.dtype, layout_b)))[0] == 1
         for at in {0, n // 3, n - 1} if n else ():
@@ -54,7 +43,7 @@ def test_floating_equality_is_ieee_equality(kernels):
 def test_signed_and_unsigned_instances_agree(kernels):
     rng = np.random.default_rng(9)
     for signed, unsigned, dtype in ((0, 1, np.int32), (2, 3, np.int64)):
-        a = sample(rng, dtype, 300)
+        a = random_values(rng, dtype, 300)
         for b in (a.copy(), np.where(rng.random(300) < 0.01, -a, a)):
             answers = {kernels.call(f"__pyx_fuse_{k}equal", (a.view(dt), b.view(dt)))[0]
                        for k, dt in ((signed, a.dtype), (unsigned, np.dtype(a.dtype.str.replace("i", "u"))))}
@@ -77,9 +66,6 @@ import numpy as np
 class Record(ctypes.Structure):
     _fields_ = [("n", ctypes.c_int), ("rtol", ctypes.c_double), ("atol", ctypes.c_double)]
 
-class Complex(ctypes.Structure):
-    _fields_ = [("re", ctypes.c_double), ("im", ctypes.c_double)]
-
 calls, answers = [], []
 
 def scalar(a, b, record):
@@ -89,21 +75,14 @@ def scalar(a, b, record):
 
 ISCLOSE = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_double, ctypes.c_double, ctypes.POINTER(Record))(scalar)
 CISCLOSE = ctypes.CFUNCTYPE(ctypes.c_int, Complex, Complex, ctypes.POINTER(Record))(
-    lambda a, b, r: scalar([a.re, a.im], [b.re, b.im], r))
-sig = {"isclose": "int (double, double, struct __pyx_opt_args_6zalmor_3ops_10hemvarinto_isclose *__pyx_optional_args)",
-       "cisclose": "int (__pyx_t_double_complex, __pyx_t_double_complex, struct __pyx_opt_args_6zalmor_3ops_10hemvarinto_cisclose *__pyx_optional_args)"}
-fake = types.ModuleType("zalmor.ops.hemvarinto")
-names = {k: ctypes.create_string_buffer(v.encode()) for k, v in sig.items()}
-_KEEP.append(names)
-fake.__pyx_capi__ = {k: _api.PyCapsule_New(ctypes.cast(f, ctypes.c_void_p), names[k], None)
-                     for k, f in (("isclose", ISCLOSE), ("cisclose", CISCLOSE))}
+    lambda a, b, r: scalar([a.real, a.imag], [b.real, b.imag], r))
 import zalmor.ops
-sys.modules["zalmor.ops.hemvarinto"] = fake
-zalmor.ops.hemvarinto = fake
-sys.path.insert(0, TESTS)
-from consumer_build import build_kernels
-import tempfile
-kernels = build_kernels(tempfile.mkdtemp())
+real = importlib.import_module("zalmor.ops.hemvarinto")  # the fake takes its rows' names
+fake = types.ModuleType(real.__name__)
+fake.__pyx_capi__ = {k: capsule(capsule_name(real.__pyx_capi__[k]), ctypes.cast(f, ctypes.c_void_p).value)
+                     for k, f in (("isclose", ISCLOSE), ("cisclose", CISCLOSE))}
+sys.modules[real.__name__] = zalmor.ops.hemvarinto = fake
+kernels = load_extension("_zalmor_kernels", KERNELS)
 
 def run(row, a, b, opt=None, script=()):
     calls.clear()
@@ -114,7 +93,7 @@ def run(row, a, b, opt=None, script=()):
 
 
 @pytest.fixture(scope="module")
-def closeness():
+def closeness(kernels):
     """Runs every closeness case in one fresh interpreter with the fake sibling."""
     cases = r'''
 out = {}
@@ -133,7 +112,7 @@ for row in ("allclose", "anyclose", "callclose", "canyclose"):
     }
 emit(out)
 '''
-    code = SIBLING.replace("TESTS", repr(str(pathlib.Path(__file__).parent))) + cases
+    code = SIBLING.replace("KERNELS", repr(kernels.__file__)) + cases
     return run_python(code)
 
 

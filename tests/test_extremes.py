@@ -107,19 +107,16 @@ def test_empty_vectors_are_reported_as_unraisable(kernels, unraisable):
     assert seen[6][1:3] == (ValueError, "Invalid shape in axis 0: 0.")
 
 
-def test_the_unraisable_report_prints_the_exception_it_hands_on(run_py):
+def test_the_unraisable_report_prints_the_exception_it_hands_on(kernels, run_py):
     result = run_py("""
         import io, contextlib, numpy as np
-        sys.path.insert(0, %r)
-        from consumer_build import build_kernels
-        import tempfile
-        kernels = build_kernels(tempfile.mkdtemp())
+        kernels = load_extension("_zalmor_kernels", %r)
         seen = []
         sys.unraisablehook = lambda r: seen.append(r.exc_value)
         err = io.StringIO()
         with contextlib.redirect_stderr(err):
             kernels.call("argmax", (np.zeros(0),))
         emit({"same": seen[0] is sys.last_value, "printed": err.getvalue()})
-    """ % str(__import__("pathlib").Path(__file__).parent))
+    """ % kernels.__file__)
     assert result["same"]
     assert result["printed"].startswith("ValueError: Empty sequence.\n")

@@ -6,7 +6,6 @@ gates, and every failure."""
 import builtins
 import ctypes
 import sys
-import traceback
 import types
 import warnings
 
@@ -16,9 +15,7 @@ import scipy
 import scipy.linalg
 
 import zalmor.ops.quillemora as quillemora
-
-SIGNATURE = ("PyArrayObject *(PyArrayObject *, struct __pyx_opt_args_6zalmor_3ops_10quillemora_inv "
-             "*__pyx_optional_args)")
+from conftest import bind_row, traceback_entries
 
 
 class Record(ctypes.Structure):
@@ -27,16 +24,8 @@ class Record(ctypes.Structure):
                 ("force", ctypes.c_int)]
 
 
-def _bind(*argtypes):
-    get = ctypes.pythonapi.PyCapsule_GetPointer
-    get.restype, get.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_char_p]
-    address = get(quillemora.__pyx_capi__["inv"], SIGNATURE.encode())
-    # PYFUNCTYPE: the interpreter lock stays held during the call.
-    return ctypes.PYFUNCTYPE(ctypes.py_object, *argtypes)(address)
-
-
-_INV = _bind(ctypes.py_object, ctypes.POINTER(Record))
-_INV_RAW = _bind(ctypes.c_void_p, ctypes.c_void_p)  # for a null A
+_INV = bind_row(quillemora, "inv", ctypes.py_object, ctypes.py_object, ctypes.POINTER(Record), lock=True)
+_INV_RAW = bind_row(quillemora, "inv", ctypes.py_object, ctypes.c_void_p, ctypes.c_void_p, lock=True)  # a null A
 _UNSET = object()
 
 
@@ -51,9 +40,7 @@ def inv(A, n=None, b=_UNSET, method=1, force=0):
 
 
 def _inv_entries(error):
-    """inv's traceback entries, placed in its C++ source."""
-    frames = traceback.extract_tb(error.__traceback__)
-    return [f for f in frames if f.name == "zalmor.ops.quillemora.inv" and f.filename.endswith(".cpp")]
+    return traceback_entries(error, "zalmor.ops.quillemora.inv")
 
 
 def _raise(error):
@@ -71,7 +58,7 @@ WIDE = np.array([[1.0, 2.0, 0.5], [0.0, 1.0, 3.0]])
 MATRICES = {"regular": REGULAR, "singular": SINGULAR, "wide": WIDE, "tall": WIDE.T.copy()}
 
 
-def laid_out(A, layout):
+def matrix_laid_out(A, layout):
     if layout == "read-only":
         A = A.copy()
         A.flags.writeable = False
@@ -93,7 +80,7 @@ def laid_out(A, layout):
 def test_every_method_gives_the_inverse_or_the_pseudo_inverse(method, with_b, kind, layout):
     # The direct methods on a regular matrix and the pseudo-inverse or least
     # squares everywhere else all agree with pinv(A) @ rhs.
-    A = laid_out(MATRICES[kind], layout)
+    A = matrix_laid_out(MATRICES[kind], layout)
     b = np.arange(2.0 * A.shape[0]).reshape(A.shape[0], 2) - 1.5 if with_b else None
     before = sys.getrefcount(A)
     result = inv(A, 3, b, method, 0)
@@ -107,13 +94,13 @@ def test_every_method_gives_the_inverse_or_the_pseudo_inverse(method, with_b, ki
 
 def test_null_record_and_default_method_solve_against_the_identity(unraisable):
     expected = scipy.linalg.solve(REGULAR, np.eye(3))
-    np.testing.assert_array_equal(inv(REGULAR), expected)
-    np.testing.assert_array_equal(inv(REGULAR, 0, np.ones((3, 1)), 4, 1), expected)
-    assert not unraisable
-    # 0 x 0 is square; cond refuses it, which counts as not singular.
-    assert inv(np.zeros((0, 0)), 1).shape == (0, 0)
-    assert [(r.object, type(r.exc_value)) for r in unraisable] == [
-        ("zalmor.ops.quillemora.is_singular", np.linalg.LinAlgError)]
+    with unraisable() as seen:
+        np.testing.assert_array_equal(inv(REGULAR), expected)
+        np.testing.assert_array_equal(inv(REGULAR, 0, np.ones((3, 1)), 4, 1), expected)
+        assert not seen
+        # 0 x 0 is square; cond refuses it, which counts as not singular.
+        assert inv(np.zeros((0, 0)), 1).shape == (0, 0)
+    assert [(ctx, t) for ctx, t, *_ in seen] == [("zalmor.ops.quillemora.is_singular", np.linalg.LinAlgError)]
 
 
 def _direct(method, A, rhs):
@@ -202,13 +189,6 @@ def standins(monkeypatch):
     return lambda **overrides: StandIns(monkeypatch, **overrides)
 
 
-@pytest.fixture
-def unraisable(monkeypatch):
-    reports = []
-    monkeypatch.setattr(sys, "unraisablehook", reports.append)
-    return reports
-
-
 TEST = ["np.linalg", "np.linalg.cond", "cond()", "np.finfo", "finfo()"]  # is_singular
 EYE = ["np.eye", "eye()"]
 INV = ["sp.linalg", "sp.linalg.inv", "inv()"]
@@ -250,11 +230,11 @@ SEQUENCES = [  # method, matrix, force -> log as a function of (rhs, dot)
 def test_call_sequences(standins, unraisable, method, A, force, sequence, with_b):
     s = standins(inv=np.linalg.pinv)  # so that a forced inv of S2 gives a value
     b = np.ones((A.shape[0], 1)) if with_b else None
-    with warnings.catch_warnings():
+    with warnings.catch_warnings(), unraisable() as seen:
         warnings.simplefilter("ignore")
         result = inv(A, 3, b, method, force)
     assert s.log == sequence(*calls(with_b))
-    assert not unraisable
+    assert not seen
     assert all(args == (A,) for args in s.args.get("cond", []))  # A itself, nothing else
     assert s.args.get("finfo", []) == [(np.dtype(np.float64),)] * len(s.args.get("cond", []))
     if "eye" in s.args:  # the number of rows, as a Python int
@@ -323,8 +303,9 @@ def test_singularity_threshold(standins, unraisable, condition, eps, routine):
     if eps is not None:
         over["finfo"] = lambda dtype: types.SimpleNamespace(eps=eps)
     s = standins(**over)
-    inv(A2)
-    assert s.log[-1] == routine and not unraisable
+    with unraisable() as seen:
+        inv(A2)
+    assert s.log[-1] == routine and not seen
 
 
 @pytest.mark.parametrize("override, error", [
@@ -336,23 +317,24 @@ def test_singularity_threshold(standins, unraisable, condition, eps, routine):
 def test_failing_singularity_test_is_reported_and_lets_the_direct_method_run(
         standins, unraisable, capsys, override, error):
     s = standins(**override)
-    result = inv(A2, 1, np.ones((2, 1)))
+    with unraisable() as seen:
+        result = inv(A2, 1, np.ones((2, 1)))
     assert s.log[-1] == "solve()"
     np.testing.assert_allclose(result, np.linalg.solve(A2, np.ones((2, 1))))
-    [report] = unraisable
-    assert report.object == "zalmor.ops.quillemora.is_singular"
-    assert error in str(report.exc_value)
+    [(context, _, message, _)] = seen
+    assert context == "zalmor.ops.quillemora.is_singular" and error in message
     assert error in capsys.readouterr().err  # printed with its traceback first
 
 
 def test_missing_np_fails_the_test_and_then_the_identity(standins, unraisable, monkeypatch):
     standins()
     monkeypatch.delattr(quillemora, "np")
-    np.testing.assert_allclose(inv(A2, 1, np.eye(2)), np.linalg.inv(A2))
-    with pytest.raises(NameError, match="^name 'np' is not defined$") as got:
-        inv(A2)
+    with unraisable() as seen:
+        np.testing.assert_allclose(inv(A2, 1, np.eye(2)), np.linalg.inv(A2))
+        with pytest.raises(NameError, match="^name 'np' is not defined$") as got:
+            inv(A2)
     assert _inv_entries(got.value)
-    assert [str(r.exc_value) for r in unraisable] == ["name 'np' is not defined"] * 2
+    assert [message for _, _, message, _ in seen] == ["name 'np' is not defined"] * 2
 
 
 # ---- failures -----------------------------------------------------------------
@@ -395,20 +377,21 @@ def test_the_buffer_is_released_on_every_exit(monkeypatch, unraisable):
     outcomes = [type(inv(A, 2, np.eye(2), method)) for method in range(5)]
     failing = types.SimpleNamespace(linalg=types.SimpleNamespace(
         solve=lambda *args: 1 / 0, pinv=lambda *args: [], lstsq=lambda *args: ()))
-    for sp, np_, method in [(scipy, np, 9), (types.SimpleNamespace(), np, 1), (failing, np, 1),
-                            (failing, np, 3), (failing, np, 4), (scipy, None, 1)]:
-        monkeypatch.setattr(quillemora, "sp", sp)
-        monkeypatch.setattr(quillemora, "np", np_)
-        try:
-            inv(A, 2, None, method)
-        except Exception as error:  # noqa: BLE001
-            outcomes.append(type(error))
+    with unraisable() as seen:
+        for sp, np_, method in [(scipy, np, 9), (types.SimpleNamespace(), np, 1), (failing, np, 1),
+                                (failing, np, 3), (failing, np, 4), (scipy, None, 1)]:
+            monkeypatch.setattr(quillemora, "sp", sp)
+            monkeypatch.setattr(quillemora, "np", np_)
+            try:
+                inv(A, 2, None, method)
+            except Exception as error:  # noqa: BLE001
+                outcomes.append(type(error))
     assert outcomes == [np.ndarray] * 5 + [NotImplementedError, AttributeError, ZeroDivisionError,
                                            TypeError, IndexError, AttributeError]
     # The singularity test's report keeps its error, whose traceback holds the
     # caller's frame, as the last error and in the hook's list.
-    assert len(unraisable) == 1
-    unraisable.clear()
+    assert len(seen) == 1
+    seen.clear()
     sys.last_type = sys.last_value = sys.last_traceback = None
     sys.last_exc = None  # 3.12 and later keep it here too
     assert sys.getrefcount(A) == before

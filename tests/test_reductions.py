@@ -1,5 +1,5 @@
 """Sums, products, mean and norms, called natively, against plain sequential
-references: exact for integers, bit for bit for floating-point sums."""
+references: exact for integers, bit for bit for floating-point values."""
 
 import ctypes
 import ctypes.util
@@ -8,7 +8,7 @@ import math
 import numpy as np
 import pytest
 
-from conftest import LAYOUTS, laid_out, same_bits
+from conftest import LAYOUTS, laid_out, random_values, same_bits, traceback_entries
 
 INF, NAN = math.inf, math.nan
 _libm = ctypes.CDLL(ctypes.util.find_library("m"))
@@ -21,19 +21,19 @@ c_hypot = _libm.hypot
 TYPES = {0: np.int32, 1: np.uint32, 2: np.int64, 3: np.uint64, 4: np.float32, 5: np.float64, 6: np.complex128}
 
 
-def sequential_sum(values, dtype):
-    """0 + x0 + x1 + ..., one addition at a time in the element type."""
+def sequential(values, dtype, op="sum"):
+    """0 + x0 + x1 + ... (or 1 * x0 * x1 * ...), one operation at a time in the
+    element type: integers wrap, complex products by the plain formula."""
     dt = np.dtype(dtype)
     if dt.kind in "iu":
         bits = 8 * dt.itemsize
-        total = sum(int(v) for v in values) % (1 << bits)
+        exact = sum(int(v) for v in values) if op == "sum" else math.prod(int(v) for v in values)
+        total = exact % (1 << bits)
         return total - (1 << bits) if dt.kind == "i" and total >= 1 << (bits - 1) else total
-    if dt == np.float32:
-        return float(np.cumsum(np.concatenate(([0], values)).astype(np.float32), dtype=np.float32)[-1])
-    acc = 0.0 if dt == np.float64 else 0j
-    for v in np.asarray(values, dtype=dt).tolist():
-        acc = acc + v  # Python floats add in IEEE double, complex parts separately
-    return acc
+    start = np.array([0 if op == "sum" else 1], dt)
+    with np.errstate(all="ignore"):  # numpy accumulates strictly in order
+        running = (np.cumsum if op == "sum" else np.cumprod)(np.concatenate((start, np.asarray(values, dt))))
+    return running[-1].item()
 
 
 def double_data(rng, n):
@@ -57,9 +57,9 @@ def test_double_sums_match_the_sequential_sum_bit_for_bit(kernels, layout):
         for name, values in double_data(rng, n).items():
             xs = laid_out(values, np.float64, layout)
             got, pending = kernels.call("__pyx_fuse_5sum", (xs,))
-            assert pending is None and same_bits(got, sequential_sum(values, np.float64)), (name, n)
+            assert pending is None and same_bits(got, sequential(values, np.float64)), (name, n)
             mean, _ = kernels.call("mean", (xs,))
-            assert same_bits(mean, sequential_sum(values, np.float64) / len(values)) if len(values) else \
+            assert same_bits(mean, sequential(values, np.float64) / len(values)) if len(values) else \
                 math.isnan(mean)
 
 
@@ -69,15 +69,13 @@ def test_other_sums_match_the_sequential_sum(kernels, k, layout):
     rng = np.random.default_rng(2 + k)
     dt = np.dtype(TYPES[k])
     for n in (0, 1, 7, 65, 1000, 30001):
-        if dt.kind in "iu":
-            info = np.iinfo(dt)
-            values = rng.integers(info.min, info.max, n, dtype=dt, endpoint=True)
-        elif dt.kind == "c":
-            values = rng.standard_normal(n) + 1j * np.abs(rng.standard_normal(n))
-        else:
-            values = rng.standard_normal(n).astype(dt) + (np.float32(0.5) if n % 2 else 0)
+        values = random_values(rng, dt, n)
+        if dt.kind == "c":
+            values.imag = np.abs(values.imag)
+        elif dt.kind == "f" and n % 2:
+            values += np.float32(0.5)
         got, _ = kernels.call(f"__pyx_fuse_{k}sum", (laid_out(values, dt, layout),))
-        want = sequential_sum(values, dt)
+        want = sequential(values, dt)
         assert got == want if dt.kind in "iu" else same_bits(got, want, "f" if k == 4 else "d"), n
 
 
@@ -92,28 +90,53 @@ def test_sums_that_wrap_or_stop_growing(kernels):
     assert same_bits(kernels.call("__pyx_fuse_5sum", (np.array([-0.0]),))[0], 0.0)  # 0.0 + -0.0
 
 
+PROD_CASES = [  # k of __pyx_fuse_<k>prod, values, the product (None: the sequential one)
+    (0, [], 1), (0, [-3, 5, 7], -105), (0, [65536, 65536], 0), (0, [2**31 - 1, 2], -2),
+    (0, [46341, 46341], None), (0, [-(2**31), -1], -(2**31)),
+    (1, [], 1), (1, [65536, 65536], 0), (1, [2**32 - 1, 2**32 - 1], 1), (1, [3, 2**32 - 1], None),
+    (2, [], 1), (2, [2**32, 2**32], 0), (2, [2**63 - 1, 2], -2), (2, [-7, 11, 13], -1001),
+    (3, [], 1), (3, [2**32, 2**32], 0), (3, [2**64 - 1, 2**64 - 1], 1), (3, [3, 5, 2**63], None),
+    (4, [], 1.0), (4, [3e38, 10.0, 0.01], INF), (4, [1e-30, 1e-30, 1e30], 0.0),
+    (4, [1.6956040859222412, 1.2019023895263672, 0.9545486569404602, 0.9176384210586548,
+         0.8823043704032898, 1.167614459991455, 1.2568223476409912, 1.3302459716796875], None),
+    (5, [], 1.0), (5, [1e308, 10.0, 0.1], INF), (5, [0.1, 0.2, 0.3, 0.7], None),
+    (6, [], 1 + 0j), (6, [1j, 1j], -1 + 0j), (6, [2 + 3j, 4 - 5j, 0.5 + 0.25j], None),
+    # the first step gives inf + NaN i; the second recovers infinities
+    (6, [complex(INF, 0), 1 + 1j], complex(INF, INF)),
+    (6, [complex(INF, INF)], complex(INF, INF)),
+    (6, [complex(1e300, 1e300), complex(1e300, 1e300)], complex(NAN, INF)),
+]
+
+
+@pytest.mark.parametrize("layout", LAYOUTS)
+@pytest.mark.parametrize("k, values, expected", [
+    pytest.param(*case, id=f"__pyx_fuse_{case[0]}prod-{i}") for i, case in enumerate(PROD_CASES)])
+def test_products_of_chosen_values(kernels, k, values, expected, layout):
+    reference = sequential(values, TYPES[k], "prod")
+    if expected is None:
+        expected = reference
+    else:  # complex products leave the plain formula where parts are infinite
+        assert same_bits(expected, reference) or k == 6, "case table disagrees with the reference"
+    xs = laid_out(values, TYPES[k], layout)
+    for row in [f"__pyx_fuse_{k}prod"] + (["cprod"] if k == 6 else []):
+        got, pending = kernels.call(row, (xs,))
+        assert pending is None and (got == expected if k < 4 else same_bits(got, expected)), (row, got)
+
+
 @pytest.mark.parametrize("k", [0, 1, 2, 3])
 @pytest.mark.parametrize("layout", LAYOUTS)
 def test_integer_products_wrap(kernels, k, layout):
     rng = np.random.default_rng(10 + k)
     dt = np.dtype(TYPES[k])
-    bits = 8 * dt.itemsize
     for n in (0, 1, 5, 64, 1001):
-        values = rng.integers(1, 2**bits - 1, n, dtype=np.uint64).astype(dt)
+        values = rng.integers(1, 2**(8 * dt.itemsize) - 1, n, dtype=np.uint64).astype(dt)
         if dt.kind == "i":
             values[rng.random(n) < 0.5] *= -1
         got, _ = kernels.call(f"__pyx_fuse_{k}prod", (laid_out(values, dt, layout),))
-        want = math.prod(int(v) for v in values) % (1 << bits)
-        if dt.kind == "i" and want >= 1 << (bits - 1):
-            want -= 1 << bits
-        assert got == want
+        assert got == sequential(values, dt, "prod")
 
 
-def test_complex_products(kernels):
-    assert kernels.call("cprod", (np.array([1j, 1j]),))[0] == -1 + 0j
-    # the first step gives inf + NaN i; the second recovers infinities
-    assert kernels.call("cprod", (np.array([complex(INF, 0), 1 + 1j]),))[0] == complex(INF, INF)
-    assert kernels.call("cprod", (np.zeros(0, complex),))[0] == 1 + 0j
+def test_complex_products_agree_bit_for_bit(kernels):
     rng = np.random.default_rng(5)
     values = rng.standard_normal(500) + 1j * rng.standard_normal(500)
     values[::50] = [complex(INF, NAN), complex(NAN, 0), complex(-INF, INF), 0j, 1e300 + 1e300j] * 2
@@ -183,12 +206,7 @@ def test_infinite_order_norms_of_an_empty_vector_report_the_missing_vector(kerne
             assert kernels.call(row, (np.zeros(0, dtype),), (1, order)) == (0.0, None)
     assert [(ctx, t, msg) for ctx, t, msg, _ in seen] == \
         [(f"zalmor.ops.brenthosca.{row}", ValueError, "Invalid shape in axis 0: 0.")] * 2
-    entries = []
-    tb = seen[0][3].__traceback__
-    while tb is not None:
-        entries.append(tb.tb_frame.f_code.co_name)
-        tb = tb.tb_next
-    assert f"zalmor.ops.brenthosca.{made_by}" in entries
+    assert traceback_entries(seen[0][3], f"zalmor.ops.brenthosca.{made_by}")
 
 
 def test_a_libm_that_errs_more_turns_the_square_shortcut_off(run_py, tmp_path, monkeypatch):
@@ -203,19 +221,15 @@ def test_a_libm_that_errs_more_turns_the_square_shortcut_off(run_py, tmp_path, m
     result = run_py("""
         import numpy as np
         import zalmor.ops.brenthosca as b
+        from native_access import MemViewSlice, bind_row, vector_view
         pow_ = ctypes.CDLL(None).pow  # the preloaded one comes first
         pow_.restype, pow_.argtypes = ctypes.c_double, [ctypes.c_double, ctypes.c_double]
-        sig = b"double (__Pyx_memviewslice, struct __pyx_opt_args_6zalmor_3ops_10brenthosca_norm *__pyx_optional_args)"
-        address = _api.PyCapsule_GetPointer(b.__pyx_capi__["norm"], sig)
-        class View(ctypes.Structure):
-            _fields_ = [("memview", ctypes.c_void_p), ("data", ctypes.c_void_p), ("shape", ctypes.c_ssize_t * 8),
-                        ("strides", ctypes.c_ssize_t * 8), ("suboffsets", ctypes.c_ssize_t * 8)]
-        norm = ctypes.CFUNCTYPE(ctypes.c_double, View, ctypes.c_void_p)(address)
+        norm = bind_row(b, "norm", ctypes.c_double, MemViewSlice, ctypes.c_void_p)
         rng = np.random.default_rng(4)
         wrong = visible = 0
         for _ in range(500):  # squares near midpoints, three to a sum: a term's last bit shows
             xs = rng.integers(2**26, 2**27, 3).astype(float) * rng.choice([1.0, 1 + 2**-40])
-            got = norm(View(None, xs.ctypes.data, (3,) + (0,) * 7, (8,) + (0,) * 7, (-1,) * 8), None)
+            got = norm(vector_view(xs.ctypes.data, 3, 8), None)
             s = t = 0.0
             for x in xs:
                 s, t = s + pow_(x, 2.0), t + x * x
