@@ -1,0 +1,234 @@
+// cabs and csqrt four lanes at a time, with the C library's own bits.
+//
+// The platform's cabs is GNU libc's hypot, which is not correctly rounded; what
+// fixes its bits is its sequence of operations. The lanes below perform the
+// same IEEE operations in the same order (no fused multiply-add, as the library
+// is built for x86-64), so they give the same bits:
+//   ax >= ay the magnitudes; parts above 2^511 are scaled by 2^-600, and when
+//   the smaller is below 2^-459 both are scaled by 2^600, the result scaled
+//   back; a part negligible next to the other (ay <= ax 2^-54, or for tiny
+//   parts ax >= ay 2^54) gives ax + ay; otherwise h = sqrt(ax ax + ay ay),
+//   corrected by (t1 + t2) / (2 h), with t1 and t2 computed from h - ay or
+//   h - ax as the library does depending on whether h <= 2 ay.
+// (Multiplying by a power of two and dividing by its inverse round alike, so
+// the scalings are done by multiplication.) csqrt follows the library too:
+//   d = hypot(x, y); for x > 0, r = sqrt((d + x) / 2) and s = (y / r) / 2;
+//   otherwise s = sqrt((d - x) / 2) and r = |(y / s) / 2|; the result is
+//   r + copysign(s, y) i.
+// The lanes take finite parts only (csqrt: both parts non-zero and at most
+// DBL_MAX / 4, not both below 2 DBL_MIN, where the library does no scaling);
+// every other value goes to the library itself.
+//
+// Another C library (another release, or one built with fused multiply-add)
+// may compute otherwise. At first use the lanes are compared with the running
+// library on a fixed set of hard inputs: equal magnitudes and near-equal ones,
+// both sides of every threshold, subnormal, tiny and huge parts. If any result
+// differs, every value goes to the library for the life of the process.
+#include "ops/brenthosca/complex_libm.h"
+
+#include <atomic>
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "ops/brenthosca/libm_complex.h"
+#include "ops/brenthosca/simd.h"
+
+namespace zalmor::brenthosca {
+namespace {
+
+using V = simd::Vec<double>;
+using M = simd::MaskOf<double>;
+constexpr int kWidth = simd::Lanes<double>::width;
+static_assert(kWidth == 4);
+
+constexpr double kScale = 0x1p-600, kLarge = 0x1p511, kTiny = 0x1p-459, kEps = 0x1p-54;
+constexpr std::int64_t kSign = INT64_MIN;
+
+ZALMOR_INLINE V splat(double x) noexcept { return simd::broadcast<double>(x); }
+
+ZALMOR_INLINE V square_root(V a) noexcept {
+    V r;
+    for (int l = 0; l < kWidth; ++l) r[l] = __builtin_sqrt(a[l]);  // one vector instruction
+    return r;
+}
+
+// The library's hypot of lanes whose parts are finite; the mask of those lanes.
+ZALMOR_INLINE M hypot_lanes(V re, V im, V& out) noexcept {
+    const V x = simd::abs<double>(re), y = simd::abs<double>(im);
+    const M swap = x < y;
+    const V ax = swap ? y : x, ay = swap ? x : y;
+    const M large = ax > kLarge;
+    const M tiny = ~large & (ay < kTiny);
+    const V in = large ? splat(kScale) : tiny ? splat(1.0 / kScale) : splat(1.0);
+    const V sx = ax * in, sy = ay * in;
+    V h = square_root(sx * sx + sy * sy);
+    const M near = h <= 2.0 * sy;
+    const V da = h - sy, db = h - sx;
+    const V t1 = near ? sx * (2.0 * da - sx) : 2.0 * db * (sx - 2.0 * sy);
+    const V t2 = near ? (da - 2.0 * (sx - sy)) * da : (4.0 * db - sy) * sy + db * db;
+    h = h - (t1 + t2) / (2.0 * h);
+    const V scaled = h * (large ? splat(1.0 / kScale) : tiny ? splat(kScale) : splat(1.0));
+    const M negligible = tiny ? (ay * (1.0 / kEps) <= ax) : (ay <= ax * kEps);
+    out = negligible ? ax + ay : scaled;
+    return (x < INFINITY) & (y < INFINITY);
+}
+
+// The library's csqrt of the lanes it computes without scaling; their mask.
+ZALMOR_INLINE M csqrt_lanes(V re, V im, V& real, V& imag) noexcept {
+    V d;
+    const M finite = hypot_lanes(re, im, d);
+    const V x = simd::abs<double>(re), y = simd::abs<double>(im);
+    const M plain = finite & (re != 0.0) & (im != 0.0) & (x <= DBL_MAX / 4) & (y <= DBL_MAX / 4) &
+                    ~((x < 2 * DBL_MIN) & (y < 2 * DBL_MIN));
+    const M positive = re > 0.0;
+    const V r_pos = square_root(0.5 * (d + re));
+    const V s_pos = 0.5 * (im / r_pos);
+    const V s_neg = square_root(0.5 * (d - re));
+    const V r_neg = simd::abs<double>(0.5 * (im / s_neg));
+    const V s = positive ? s_pos : s_neg;
+    real = positive ? r_pos : r_neg;
+    imag = (V)(((M)s & ~kSign) | ((M)im & kSign));
+    return plain;
+}
+
+// Four values: contiguous pairs are split into parts, others gathered.
+ZALMOR_INLINE void load_parts(const char* p, std::ptrdiff_t stride, V& re, V& im) noexcept {
+    if (stride == 16) {
+        const V a = simd::load<double>(p), b = simd::load<double>(p + 32);
+        re = __builtin_shuffle(a, b, M{0, 2, 4, 6});
+        im = __builtin_shuffle(a, b, M{1, 3, 5, 7});
+        return;
+    }
+    for (int l = 0; l < kWidth; ++l) {
+        std::memcpy(&re[l], p + l * stride, 8);
+        std::memcpy(&im[l], p + l * stride + 8, 8);
+    }
+}
+
+ZALMOR_WIDE_VECTOR_CLONES void cabs_lanes_into(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride,
+                                                double* out) noexcept {
+    std::ptrdiff_t i = 0;
+    for (; i + kWidth <= n; i += kWidth) {
+        V re, im, h;
+        load_parts(zs + i * stride, stride, re, im);
+        const M ok = hypot_lanes(re, im, h);
+        std::memcpy(out + i, &h, sizeof h);
+        if (!simd::any(~ok)) continue;
+        for (int l = 0; l < kWidth; ++l) {
+            if (!ok[l]) out[i + l] = zalmor_libm_cabs(re[l], im[l]);
+        }
+    }
+    for (; i < n; ++i) {
+        double part[2];
+        std::memcpy(part, zs + i * stride, sizeof part);
+        out[i] = zalmor_libm_cabs(part[0], part[1]);
+    }
+}
+
+ZALMOR_WIDE_VECTOR_CLONES void csqrt_lanes_into(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride,
+                                                 double* out) noexcept {
+    std::ptrdiff_t i = 0;
+    for (; i + kWidth <= n; i += kWidth) {
+        V re, im, real, imag;
+        load_parts(zs + i * stride, stride, re, im);
+        const M ok = csqrt_lanes(re, im, real, imag);
+        const V lo = __builtin_shuffle(real, imag, M{0, 4, 1, 5});
+        const V hi = __builtin_shuffle(real, imag, M{2, 6, 3, 7});
+        std::memcpy(out + 2 * i, &lo, sizeof lo);
+        std::memcpy(out + 2 * i + 4, &hi, sizeof hi);
+        if (!simd::any(~ok)) continue;
+        for (int l = 0; l < kWidth; ++l) {
+            if (!ok[l]) zalmor_libm_csqrt(re[l], im[l], out + 2 * (i + l));
+        }
+    }
+    for (; i < n; ++i) {
+        double part[2];
+        std::memcpy(part, zs + i * stride, sizeof part);
+        zalmor_libm_csqrt(part[0], part[1], out + 2 * i);
+    }
+}
+
+bool same(double a, double b) noexcept { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The check at first use (see above): two thousand values, both functions.
+bool lanes_agree_with_libm() noexcept {
+    std::uint64_t state = 0x2545f4914f6cdd1du;
+    auto next = [&state]() noexcept {  // xorshift64*
+        state ^= state >> 12;
+        state ^= state << 25;
+        state ^= state >> 27;
+        return state * 0x2545f4914f6cdd1du;
+    };
+    auto unit = [&next]() noexcept { return 1.0 + static_cast<double>(next() >> 12) * 0x1p-52; };
+    // exponents around the thresholds of both functions, and the ordinary range
+    const int centres[] = {0, 0, 511, 512, -459, -460, -1022, -1060, 1021, -511, 60, -60};
+    for (int i = 0; i < 2048; ++i) {
+        const int e = centres[i % 12] + static_cast<int>(next() % 5) - 2;
+        const double a = std::ldexp(unit(), e);
+        double b;
+        switch (i % 4) {
+            case 0: b = a; break;  // equal magnitudes
+            case 1: b = a * (1.0 + std::ldexp(unit(), -30 - static_cast<int>(next() % 20))); break;  // near-equal
+            case 2: b = std::ldexp(unit(), e - static_cast<int>(next() % 60)); break;  // up to 2^-60 apart
+            default: b = std::ldexp(unit(), static_cast<int>(next() % 2046) - 1022); break;
+        }
+        const double re = (next() & 1) ? -a : a, im = (next() & 1) ? -b : b;
+        double got, want[2], root[2];
+        if (cabs_lane(re, im, &got) && !same(got, zalmor_libm_cabs(re, im))) return false;
+        if (csqrt_lane(re, im, root)) {
+            zalmor_libm_csqrt(re, im, want);
+            if (!same(root[0], want[0]) || !same(root[1], want[1])) return false;
+        }
+    }
+    return true;
+}
+
+std::atomic<int> g_in_use{-1};  // unknown, then 0 or 1
+
+}  // namespace
+
+bool cabs_lane(double re, double im, double* out) noexcept {
+    V h;
+    const M ok = hypot_lanes(V{re}, V{im}, h);
+    *out = h[0];
+    return ok[0] != 0;
+}
+
+bool csqrt_lane(double re, double im, double out[2]) noexcept {
+    V real, imag;
+    const M ok = csqrt_lanes(V{re, 1.0, 1.0, 1.0}, V{im, 1.0, 1.0, 1.0}, real, imag);
+    out[0] = real[0];
+    out[1] = imag[0];
+    return ok[0] != 0;
+}
+
+bool complex_lanes_in_use() noexcept {
+    int known = g_in_use.load(std::memory_order_relaxed);
+    if (known < 0) {
+        known = lanes_agree_with_libm() ? 1 : 0;  // the same answer on any thread
+        g_in_use.store(known, std::memory_order_relaxed);
+    }
+    return known == 1;
+}
+
+void cabs_many(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
+    if (complex_lanes_in_use()) return cabs_lanes_into(zs, n, stride, out);
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
+        double part[2];
+        std::memcpy(part, zs + i * stride, sizeof part);
+        out[i] = zalmor_libm_cabs(part[0], part[1]);
+    }
+}
+
+void csqrt_many(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
+    if (complex_lanes_in_use()) return csqrt_lanes_into(zs, n, stride, out);
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
+        double part[2];
+        std::memcpy(part, zs + i * stride, sizeof part);
+        zalmor_libm_csqrt(part[0], part[1], out + 2 * i);
+    }
+}
+
+}  // namespace zalmor::brenthosca

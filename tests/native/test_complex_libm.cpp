@@ -1,0 +1,75 @@
+// cabs_many and csqrt_many against the C library's cabs and csqrt, bit for
+// bit, contiguous and strided, on values weighted to the hard cases: equal and
+// near-equal magnitudes, parts far apart, both sides of the scaling thresholds,
+// subnormal, zero, infinite and NaN parts. ZALMOR_COMPLEX_CHECK=N checks N
+// values (the default is a short run).
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "check.h"
+#include "ops/brenthosca/complex_libm.h"
+#include "ops/brenthosca/libm_complex.h"
+
+using namespace zalmor::brenthosca;
+
+namespace {
+
+bool differ(double a, double b) { return std::memcmp(&a, &b, sizeof a) != 0 && !(std::isnan(a) && std::isnan(b)); }
+
+double part(std::mt19937_64& rng, double other) {
+    const std::uint64_t u = rng();
+    const double unit = 1.0 + static_cast<double>(u >> 12) * 0x1p-52;
+    double x;
+    switch (rng() % 8) {
+        case 0: std::memcpy(&x, &u, sizeof x); break;  // any bits
+        case 1: x = other; break;
+        case 2: x = other * (1.0 + std::ldexp(unit, -20 - static_cast<int>(rng() % 40))); break;
+        case 3: x = std::ldexp(unit, std::ilogb(other == 0 ? 1.0 : other) - static_cast<int>(rng() % 64)); break;
+        case 4: x = std::ldexp(unit, 505 + static_cast<int>(rng() % 12)); break;
+        case 5: x = std::ldexp(unit, -465 + static_cast<int>(rng() % 12)); break;
+        case 6: x = rng() % 4 == 0 ? 0.0 : std::ldexp(unit, static_cast<int>(rng() % 2100) - 1074); break;
+        default: x = unit - 1.0; break;
+    }
+    return (u & 1) ? -x : x;
+}
+
+}  // namespace
+
+CORE_TEST(complex_maps_give_the_bits_of_the_c_library) {
+    const char* env = std::getenv("ZALMOR_COMPLEX_CHECK");
+    const long long total = env != nullptr ? std::atoll(env) : 200000;
+    std::mt19937_64 rng(20261208);
+    constexpr std::size_t kBlock = 4096;
+    std::vector<double> zs(4 * kBlock), moduli(kBlock), roots(2 * kBlock);
+    long long checked = 0, wrong = 0, lanes = 0;
+    while (checked < total) {
+        for (std::size_t i = 0; i < 2 * kBlock; ++i) {
+            zs[2 * i] = part(rng, 1.0);
+            zs[2 * i + 1] = part(rng, std::fabs(zs[2 * i]));
+        }
+        const std::ptrdiff_t stride = (checked / kBlock) % 2 ? 32 : 16;  // every other value, or all
+        cabs_many(reinterpret_cast<const char*>(zs.data()), kBlock, stride, moduli.data());
+        csqrt_many(reinterpret_cast<const char*>(zs.data()), kBlock, stride, roots.data());
+        for (std::size_t i = 0; i < kBlock; ++i) {
+            const double* z = zs.data() + i * static_cast<std::size_t>(stride) / 8;
+            double want[2], lane[2];
+            zalmor_libm_csqrt(z[0], z[1], want);
+            if (differ(moduli[i], zalmor_libm_cabs(z[0], z[1])) || differ(roots[2 * i], want[0]) ||
+                differ(roots[2 * i + 1], want[1])) {
+                if (++wrong <= 5) std::printf("  (%a, %a)\n", z[0], z[1]);
+            }
+            lanes += csqrt_lane(z[0], z[1], lane);
+        }
+        checked += kBlock;
+    }
+    CHECK(complex_lanes_in_use());
+    CHECK_EQ(wrong, 0);
+    if (env != nullptr) {
+        std::printf("  %lld values, %lld wrong; csqrt's lanes took %lld\n", checked, wrong, lanes);
+    }
+}
