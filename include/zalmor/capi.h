@@ -317,23 +317,17 @@ typedef int (*zalmor_cisclose_t)(zalmor_complex a, zalmor_complex b,
     FUSED(__pyx_fuse_3equal, equal, zalmor_equal_t, uint64_t, int, ZALMOR_RUNS_WITHOUT_LOCK)       \
     FUSED(__pyx_fuse_4equal, equal, zalmor_equal_t, float, int, ZALMOR_RUNS_WITHOUT_LOCK)          \
     FUSED(__pyx_fuse_5equal, equal, zalmor_equal_t, double, int, ZALMOR_RUNS_WITHOUT_LOCK)
-#define ZALMOR_BRENTHOSCA_SUM_ROWS(FUSED)                                                          \
-    FUSED(__pyx_fuse_0sum, sum, zalmor_fuse_0_t, int32_t, int32_t, ZALMOR_RUNS_WITHOUT_LOCK)       \
-    FUSED(__pyx_fuse_1sum, sum, zalmor_fuse_1_t, uint32_t, uint32_t, ZALMOR_RUNS_WITHOUT_LOCK)     \
-    FUSED(__pyx_fuse_2sum, sum, zalmor_fuse_2_t, int64_t, int64_t, ZALMOR_RUNS_WITHOUT_LOCK)       \
-    FUSED(__pyx_fuse_3sum, sum, zalmor_fuse_3_t, uint64_t, uint64_t, ZALMOR_RUNS_WITHOUT_LOCK)     \
-    FUSED(__pyx_fuse_4sum, sum, zalmor_fuse_4_t, float, float, ZALMOR_RUNS_WITHOUT_LOCK)           \
-    FUSED(__pyx_fuse_5sum, sum, zalmor_fuse_5_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)         \
-    FUSED(__pyx_fuse_6sum, sum, zalmor_fuse_6_t, zalmor_complex, zalmor_complex,                   \
-          ZALMOR_RUNS_WITHOUT_LOCK)
-#define ZALMOR_BRENTHOSCA_PROD_ROWS(FUSED)                                                         \
-    FUSED(__pyx_fuse_0prod, prod, zalmor_fuse_0_t, int32_t, int32_t, ZALMOR_RUNS_WITHOUT_LOCK)     \
-    FUSED(__pyx_fuse_1prod, prod, zalmor_fuse_1_t, uint32_t, uint32_t, ZALMOR_RUNS_WITHOUT_LOCK)   \
-    FUSED(__pyx_fuse_2prod, prod, zalmor_fuse_2_t, int64_t, int64_t, ZALMOR_RUNS_WITHOUT_LOCK)     \
-    FUSED(__pyx_fuse_3prod, prod, zalmor_fuse_3_t, uint64_t, uint64_t, ZALMOR_RUNS_WITHOUT_LOCK)   \
-    FUSED(__pyx_fuse_4prod, prod, zalmor_fuse_4_t, float, float, ZALMOR_RUNS_WITHOUT_LOCK)         \
-    FUSED(__pyx_fuse_5prod, prod, zalmor_fuse_5_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)       \
-    FUSED(__pyx_fuse_6prod, prod, zalmor_fuse_6_t, zalmor_complex, zalmor_complex,                 \
+#define ZALMOR_BRENTHOSCA_SUM_ROWS(FUSED) ZALMOR_BRENTHOSCA_FOLD_ROWS_(FUSED, sum)
+#define ZALMOR_BRENTHOSCA_PROD_ROWS(FUSED) ZALMOR_BRENTHOSCA_FOLD_ROWS_(FUSED, prod)
+/* A fold family: one instance per element type, giving a value of that type. */
+#define ZALMOR_BRENTHOSCA_FOLD_ROWS_(FUSED, f)                                                     \
+    FUSED(__pyx_fuse_0##f, f, zalmor_fuse_0_t, int32_t, int32_t, ZALMOR_RUNS_WITHOUT_LOCK)         \
+    FUSED(__pyx_fuse_1##f, f, zalmor_fuse_1_t, uint32_t, uint32_t, ZALMOR_RUNS_WITHOUT_LOCK)       \
+    FUSED(__pyx_fuse_2##f, f, zalmor_fuse_2_t, int64_t, int64_t, ZALMOR_RUNS_WITHOUT_LOCK)         \
+    FUSED(__pyx_fuse_3##f, f, zalmor_fuse_3_t, uint64_t, uint64_t, ZALMOR_RUNS_WITHOUT_LOCK)       \
+    FUSED(__pyx_fuse_4##f, f, zalmor_fuse_4_t, float, float, ZALMOR_RUNS_WITHOUT_LOCK)             \
+    FUSED(__pyx_fuse_5##f, f, zalmor_fuse_5_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)           \
+    FUSED(__pyx_fuse_6##f, f, zalmor_fuse_6_t, zalmor_complex, zalmor_complex,                     \
           ZALMOR_RUNS_WITHOUT_LOCK)
 
 #define ZALMOR_PONDISTRA_ROWS(ROW)                                                                 \

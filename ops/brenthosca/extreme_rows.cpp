@@ -35,62 +35,50 @@ void report_empty(const char* qualname) noexcept {
     frame::report_unraisable(qualname);
 }
 
+// f(v) over the double vector xs; an empty one is reported under `qualname`
+// and gives zero.
+template <class F>
+auto of_nonempty(__Pyx_memviewslice xs, const char* qualname, F f) {
+    const Strided<double> v = frame::strided<double>(xs);
+    if (v.n == 0) {
+        report_empty(qualname);
+        return decltype(f(v)){};
+    }
+    return f(v);
+}
+
 }  // namespace
 
 unsigned long argmin(__Pyx_memviewslice xs) {
-    const Strided<double> v = frame::strided<double>(xs);
-    if (v.n == 0) {
-        report_empty(kArgmin);
-        return 0;
-    }
-    return static_cast<unsigned long>(first_min(v));
+    return of_nonempty(xs, kArgmin, [](Strided<double> v) { return static_cast<unsigned long>(first_min(v)); });
 }
 
 unsigned long argmax(__Pyx_memviewslice xs) {
-    const Strided<double> v = frame::strided<double>(xs);
-    if (v.n == 0) {
-        report_empty(kArgmax);
-        return 0;
-    }
-    return static_cast<unsigned long>(first_max(v));
+    return of_nonempty(xs, kArgmax, [](Strided<double> v) { return static_cast<unsigned long>(first_max(v)); });
 }
 
 double min(__Pyx_memviewslice xs) {
-    const Strided<double> v = frame::strided<double>(xs);
-    if (v.n == 0) {
-        report_empty(kMin);
-        return 0.0;
-    }
-    return v[first_min(v)];
+    return of_nonempty(xs, kMin, [](Strided<double> v) { return v[first_min(v)]; });
 }
 
 double max(__Pyx_memviewslice xs) {
-    const Strided<double> v = frame::strided<double>(xs);
-    if (v.n == 0) {
-        report_empty(kMax);
-        return 0.0;
-    }
-    return v[first_max(v)];
+    return of_nonempty(xs, kMax, [](Strided<double> v) { return v[first_max(v)]; });
 }
 
 __pyx_ctuple_unsigned__space_long__and_unsigned__space_long argminmax(__Pyx_memviewslice xs) {
-    const Strided<double> v = frame::strided<double>(xs);
-    if (v.n == 0) {
-        report_empty(kArgminmax);
-        return {0, 0};
-    }
-    const ExtremeAt at = first_min_max(v);
-    return {static_cast<std::uint64_t>(at.low), static_cast<std::uint64_t>(at.high)};
+    return of_nonempty(xs, kArgminmax, [](Strided<double> v) {
+        const ExtremeAt at = first_min_max(v);
+        return __pyx_ctuple_unsigned__space_long__and_unsigned__space_long{static_cast<std::uint64_t>(at.low),
+                                                                           static_cast<std::uint64_t>(at.high)};
+    });
 }
 
 double width(__Pyx_memviewslice xs) {
-    const Strided<double> v = frame::strided<double>(xs);
-    if (v.n == 0) {
-        report_empty(kArgminmax);  // width runs argminmax's scan and reports under its name
-        return 0.0;
-    }
-    const ExtremeAt at = first_min_max(v);
-    return v[at.high] - v[at.low];
+    // width runs argminmax's scan and reports under its name.
+    return of_nonempty(xs, kArgminmax, [](Strided<double> v) {
+        const ExtremeAt at = first_min_max(v);
+        return v[at.high] - v[at.low];
+    });
 }
 
 double cwidth(__Pyx_memviewslice xs) {
