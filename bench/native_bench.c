@@ -118,20 +118,22 @@ static PyObject *bench_rows(PyObject *self, PyObject *unused) {
     size_t i, count;
     const row_info *rows = row_table(&count), *info;
     kind_t kind;
-    PyObject *list = PyList_New(0), *item;
+    PyObject *list = PyList_New(0), *item = NULL;
     (void)self;
     (void)unused;
-    for (i = 0; list != NULL && i < count; ++i) {
-        if (row_find(rows[i].name, &info, &kind) < 0) {
-            Py_CLEAR(list);
-            break;
-        }
+    if (list == NULL) return NULL;
+    for (i = 0; i < count; ++i) {
+        if (row_find(rows[i].name, &info, &kind) < 0) goto fail;
         item = Py_BuildValue("sszsss", info->module, info->name, info->family, kind_name(kind),
                              info->element, info->result);
-        if (item == NULL || PyList_Append(list, item) < 0) Py_CLEAR(list);
-        Py_XDECREF(item);
+        if (item == NULL || PyList_Append(list, item) < 0) goto fail;
+        Py_CLEAR(item);
     }
     return list;
+fail:
+    Py_XDECREF(item);
+    Py_DECREF(list);
+    return NULL;
 }
 
 /* ---- the machine's bounds --------------------------------------------- */

@@ -50,8 +50,6 @@ RESULTS = ROOT / "bench" / "results"
 SIZES = (8, 1000, 10**6, 16 * 10**6)
 TARGET = 0.05  # seconds one timed run should last
 RUNS = 5  # timed runs per figure (3 when a single call takes longer than TARGET)
-BRENTHOSCA = "zalmor.ops.brenthosca"
-PONDISTRA = "zalmor.utils.pondistra"
 QUILLEMORA = "zalmor.ops.quillemora"
 
 
