@@ -10,10 +10,11 @@
  * one-dimensional buffers (for quillemora's inv: the matrix) and, for rows
  * with an optional-argument record, a tuple of the record's fields. How the
  * row is called (its kind) follows from its signature, which is bound exactly
- * as the header gives it; the table of rows and the calls themselves come from
- * tests/consumer/native_rows.h, which the tests' native callers share.
+ * as the header gives it. The rows are those of the header's list (rows()
+ * tells bench/run.py which); the calls themselves come from
+ * tools/native_calls.h, which the tests' native callers share.
  */
-#include "../tests/consumer/native_rows.h"
+#include "../tools/native_calls.h"
 
 #include <time.h>
 
@@ -110,12 +111,29 @@ static PyObject *bench_call(PyObject *self, PyObject *args) {
     return value;
 }
 
-static PyObject *bench_kind(PyObject *self, PyObject *row) {
-    const char *name = PyUnicode_AsUTF8(row);
-    const row_info *info;
+/* rows(): every row of the list the module was compiled with, as
+ * (module, name, family or None, kind, element, result); element and result
+ * are C type names. */
+static PyObject *bench_rows(PyObject *self, PyObject *unused) {
+    size_t i, count;
+    const row_info *rows = row_table(&count), *info;
+    kind_t kind;
+    PyObject *list = PyList_New(0), *item = NULL;
     (void)self;
-    if (name == NULL || (info = row_find(name)) == NULL) return NULL;
-    return PyUnicode_FromString(kind_name(info->kind));
+    (void)unused;
+    if (list == NULL) return NULL;
+    for (i = 0; i < count; ++i) {
+        if (row_find(rows[i].name, &info, &kind) < 0) goto fail;
+        item = Py_BuildValue("sszsss", info->module, info->name, info->family, kind_name(kind),
+                             info->element, info->result);
+        if (item == NULL || PyList_Append(list, item) < 0) goto fail;
+        Py_CLEAR(item);
+    }
+    return list;
+fail:
+    Py_XDECREF(item);
+    Py_DECREF(list);
+    return NULL;
 }
 
 /* ---- the machine's bounds --------------------------------------------- */
@@ -190,7 +208,8 @@ static PyMethodDef bench_methods[] = {
     {"time", bench_time, METH_VARARGS,
      "time(module, row, buffers, opt, repeats): seconds per call over `repeats` native calls."},
     {"call", bench_call, METH_VARARGS, "call(module, row, buffers[, opt]): one call's result."},
-    {"kind", bench_kind, METH_O, "kind(row): the C shape the row is called with."},
+    {"rows", bench_rows, METH_NOARGS,
+     "rows(): (module, name, family, kind, element, result) of every row of the list."},
     {"read_pass", bench_read_pass, METH_VARARGS,
      "read_pass(buffer, runs): best seconds to sum the buffer as uint64."},
     {"seqadd_pass", bench_seqadd_pass, METH_VARARGS,

@@ -9,8 +9,10 @@ in the same run. Each figure is the best of several runs. The machine's bounds
 (read and write bandwidth, the latency of a strictly ordered double sum) are
 measured in the same run too.
 
-Adding a row: append a Row to ROWS (see the Row fields). A row whose name is
-not yet in its module's __pyx_capi__ is skipped with a note.
+The rows are those of the list in include/zalmor/capi.h, as the native bench
+was compiled with it; each is measured against its NumPy equivalents in
+EQUIVALENTS (see the Row fields). A listed row without one, or not yet in its
+module's __pyx_capi__, is skipped with a note.
 
     .venv/bin/python bench/run.py [--quick] [--only REGEX] [--sizes 8,1000]
 """
@@ -48,8 +50,6 @@ RESULTS = ROOT / "bench" / "results"
 SIZES = (8, 1000, 10**6, 16 * 10**6)
 TARGET = 0.05  # seconds one timed run should last
 RUNS = 5  # timed runs per figure (3 when a single call takes longer than TARGET)
-BRENTHOSCA = "zalmor.ops.brenthosca"
-PONDISTRA = "zalmor.utils.pondistra"
 QUILLEMORA = "zalmor.ops.quillemora"
 
 
@@ -110,93 +110,115 @@ def shuffled(n, rng, dtype):
 
 @dataclasses.dataclass(frozen=True)
 class Row:
-    row: str  # name in the module's __pyx_capi__ (its C shape follows from its signature)
-    dtype: str  # element type of the inputs (NumPy notation)
+    """One measured call: a row of the list the native bench was built with
+    (the fields after max_n, filled in by rows_of) and a NumPy equivalent."""
     numpy: str  # NumPy's equivalent, a statement over x (and y)
     data: Callable = normal  # makes the inputs
-    label: str = ""  # name in the table; default: row
-    out: str = ""  # element type of a returned view
+    label: str = ""  # name in the table; default: row, or family[dtype] for a typed row
     opt: Optional[tuple] = None  # optional-argument record: (n, fields...)
-    module: str = BRENTHOSCA
     bound: str = "read"  # also "seqadd" (strictly ordered sums) or "write" (fills)
     setup: str = ""  # NumPy statement run untimed before each call (in-place rows)
     expect: str = ""  # NumPy expression our result must match; default: `numpy`
     rtol: float = 1e-12
     max_n: int = 0  # sizes above this are left out (0: no limit)
+    row: str = ""  # name in the module's __pyx_capi__
+    module: str = ""
+    kind: str = ""  # the C shape it is called with, from its signature
+    dtype: str = ""  # element type of the inputs (NumPy notation)
+    out: str = ""  # element type of a returned view
 
     @property
     def name(self):
         return self.label or self.row
 
 
-TYPES = ("i4", "u4", "i8", "u8", "f4", "f8", "c16")  # the order of __pyx_fuse_<k>
 RTOL = {"f4": 1e-3, "f8": 1e-9, "c16": 1e-9}
 
 
-def fused(family, numpy, data=normal, **kw):
-    """The seven typed instances __pyx_fuse_<k><family>."""
-    return [Row(f"__pyx_fuse_{k}{family}", t, numpy, data, f"{family}[{t}]",
-                rtol=RTOL.get(t, 0.0), **kw) for k, t in enumerate(TYPES)]
-
-
-def sums():
-    """The seven __pyx_fuse_<k>sum instances. Floating sums are added strictly
-    in order, so their result must equal np.cumsum's last element exactly
-    (add.accumulate is sequential too); they are held against the latency
-    bound of that order."""
-    rows = []
-    for k, t in enumerate(TYPES):
-        ordered = t in ("f4", "f8", "c16")
-        rows.append(Row(f"__pyx_fuse_{k}sum", t, "np.sum(x, dtype=x.dtype)", label=f"sum[{t}]",
-                        expect="np.cumsum(x)[-1]" if ordered else "", rtol=0.0,
-                        bound="seqadd" if ordered else "read"))
-    return rows
+def sums(dtype):
+    """Floating sums are added strictly in order, so their result must equal
+    np.cumsum's last element exactly (add.accumulate is sequential too); they
+    are held against the latency bound of that order."""
+    ordered = dtype in ("f4", "f8", "c16")
+    return Row("np.sum(x, dtype=x.dtype)", expect="np.cumsum(x)[-1]" if ordered else "", rtol=0.0,
+               bound="seqadd" if ordered else "read")
 
 
 INF = float("inf")
-ROWS = [
-    Row("sign", "f8", "np.sign(x)", out="i4"),
-    Row("csign", "c16", "np.sign(x)", out="c16"),
-    Row("fabs", "f8", "np.abs(x)", out="f8"),
-    Row("cabs", "c16", "np.abs(x)", out="f8"),
-    Row("sqrt", "f8", "np.sqrt(x)", positive, out="f8"),
-    Row("csqrt", "c16", "np.sqrt(x)", out="c16"),
-    Row("permute", "f8", "np.take(x, y)", shuffled, out="f8"),
-    Row("sort", "f8", "w.sort()", setup="w = x.copy()", expect="np.sort(x)"),
-    Row("argsort", "f8", "np.argsort(x)", out="u8"),
-    Row("argsort", "f8", "np.argsort(x)[::-1]", opt=(1, 1), label="argsort_r", out="u8"),
-    *fused("prod", "np.prod(x, dtype=x.dtype)", unit),
-    *sums(),
-    Row("cprod", "c16", "np.prod(x)", unit, rtol=1e-9),
-    Row("mean", "f8", "np.mean(x)", bound="seqadd", expect="np.cumsum(x)[-1] / x.size", rtol=0.0),
-    Row("norm", "f8", "np.linalg.norm(x)", label="norm2", rtol=1e-9),
-    Row("norm", "f8", "np.linalg.norm(x, 1)", opt=(1, 1.0), label="norm1", rtol=1e-9),
-    Row("norm", "f8", "np.linalg.norm(x, 3)", opt=(1, 3.0), label="norm3", rtol=1e-9),
-    Row("norm", "f8", "np.linalg.norm(x, 0)", opt=(1, 0.0), label="norm0"),
-    Row("norm", "f8", "np.linalg.norm(x, np.inf)", opt=(1, INF), label="norm_inf"),
-    Row("norm", "f8", "np.linalg.norm(x, -np.inf)", opt=(1, -INF), label="norm_-inf"),
-    Row("cnorm", "c16", "np.linalg.norm(x)", label="cnorm2", rtol=1e-9),
-    Row("cnorm", "c16", "np.linalg.norm(x, np.inf)", opt=(1, INF), label="cnorm_inf"),
-    Row("min", "f8", "np.min(x)"),
-    Row("max", "f8", "np.max(x)"),
-    Row("argmin", "f8", "np.argmin(x)"),
-    Row("argmax", "f8", "np.argmax(x)"),
-    Row("argminmax", "f8", "np.ptp(x)", expect="(np.argmin(x), np.argmax(x))"),
-    Row("width", "f8", "np.ptp(x)"),
-    Row("cwidth", "c16", "np.ptp(np.abs(x))"),
-    *[Row(f"__pyx_fuse_{k}equal", t, "np.array_equal(x, y)", twins, label=f"equal[{t}]")
-      for k, t in enumerate(TYPES[:6])],
-    Row("cequal", "c16", "np.array_equal(x, y)", twins),
-    Row("allclose", "f8", "np.allclose(x, y)", twins),
-    Row("callclose", "c16", "np.allclose(x, y)", twins),
-    Row("anyclose", "f8", "np.isclose(x, y).any()", apart),
-    Row("canyclose", "c16", "np.isclose(x, y).any()", apart),
-    Row("product", "u4", "np.ascontiguousarray(np.indices(x).reshape(x.size, -1).T, np.uint32)",
-        grid, out="u4", module=PONDISTRA, bound="write"),
-    Row("product", "u4", "list(itertools.product(*[range(v) for v in x.tolist()]))", grid,
-        label="product-it", out="u4", module=PONDISTRA, bound="write", max_n=10**6,
-        expect="np.ascontiguousarray(np.indices(x).reshape(x.size, -1).T, np.uint32)"),
-]
+PRODUCT = "np.ascontiguousarray(np.indices(x).reshape(x.size, -1).T, np.uint32)"
+# NumPy's equivalents, keyed by row name; the typed rows __pyx_fuse_<k><family>
+# by family, as a function of their element type. A row measured in several
+# ways has a list.
+EQUIVALENTS = {
+    "sign": Row("np.sign(x)"),
+    "csign": Row("np.sign(x)"),
+    "fabs": Row("np.abs(x)"),
+    "cabs": Row("np.abs(x)"),
+    "sqrt": Row("np.sqrt(x)", positive),
+    "csqrt": Row("np.sqrt(x)"),
+    "permute": Row("np.take(x, y)", shuffled),
+    "sort": Row("w.sort()", setup="w = x.copy()", expect="np.sort(x)"),
+    "argsort": [Row("np.argsort(x)"), Row("np.argsort(x)[::-1]", opt=(1, 1), label="argsort_r")],
+    "prod": lambda dtype: Row("np.prod(x, dtype=x.dtype)", unit, rtol=RTOL.get(dtype, 0.0)),
+    "sum": sums,
+    "cprod": Row("np.prod(x)", unit, rtol=1e-9),
+    "mean": Row("np.mean(x)", bound="seqadd", expect="np.cumsum(x)[-1] / x.size", rtol=0.0),
+    "norm": [
+        Row("np.linalg.norm(x)", label="norm2", rtol=1e-9),
+        Row("np.linalg.norm(x, 1)", opt=(1, 1.0), label="norm1", rtol=1e-9),
+        Row("np.linalg.norm(x, 3)", opt=(1, 3.0), label="norm3", rtol=1e-9),
+        Row("np.linalg.norm(x, 0)", opt=(1, 0.0), label="norm0"),
+        Row("np.linalg.norm(x, np.inf)", opt=(1, INF), label="norm_inf"),
+        Row("np.linalg.norm(x, -np.inf)", opt=(1, -INF), label="norm_-inf"),
+    ],
+    "cnorm": [
+        Row("np.linalg.norm(x)", label="cnorm2", rtol=1e-9),
+        Row("np.linalg.norm(x, np.inf)", opt=(1, INF), label="cnorm_inf"),
+    ],
+    "min": Row("np.min(x)"),
+    "max": Row("np.max(x)"),
+    "argmin": Row("np.argmin(x)"),
+    "argmax": Row("np.argmax(x)"),
+    "argminmax": Row("np.ptp(x)", expect="(np.argmin(x), np.argmax(x))"),
+    "width": Row("np.ptp(x)"),
+    "cwidth": Row("np.ptp(np.abs(x))"),
+    "equal": Row("np.array_equal(x, y)", twins),
+    "cequal": Row("np.array_equal(x, y)", twins),
+    "allclose": Row("np.allclose(x, y)", twins),
+    "callclose": Row("np.allclose(x, y)", twins),
+    "anyclose": Row("np.isclose(x, y).any()", apart),
+    "canyclose": Row("np.isclose(x, y).any()", apart),
+    "product": [
+        Row(PRODUCT, grid, bound="write"),
+        Row("list(itertools.product(*[range(v) for v in x.tolist()]))", grid, label="product-it",
+            bound="write", max_n=10**6, expect=PRODUCT),
+    ],
+}
+# The list's C element types in NumPy notation.
+DTYPES = {"int32_t": "i4", "uint32_t": "u4", "int64_t": "i8", "uint64_t": "u8", "float": "f4",
+          "double": "f8", "zalmor_complex": "c16"}
+
+
+def rows_of(nb):
+    """The calls to measure: every row of the native bench's list (inv aside,
+    which has a table of its own) with each of its NumPy equivalents; and the
+    names of the rows that have none yet."""
+    rows, unmatched = [], []
+    for module, name, family, kind, element, result in nb.rows():
+        if kind == "inv":
+            continue
+        dtype = DTYPES[element]
+        equivalents = EQUIVALENTS.get(family or name)
+        if equivalents is None:
+            unmatched.append(name)
+            continue
+        if callable(equivalents):
+            equivalents = equivalents(dtype)
+        for row in equivalents if isinstance(equivalents, list) else [equivalents]:
+            label = row.label or (f"{family}[{dtype}]" if family else "")
+            rows.append(dataclasses.replace(row, row=name, module=module, kind=kind, dtype=dtype,
+                                            out=DTYPES.get(result, ""), label=label))
+    return rows, unmatched
 
 
 # ---- measuring ---------------------------------------------------------------
@@ -297,13 +319,12 @@ def measure(nb, row, n, bounds, rng):
         theirs = best_per_call(timer.timeit)
     expected = eval(row.expect or row.numpy, space)
     read = sum(a.nbytes for a in inputs)
-    kind = nb.kind(row.row)
-    written = ours_value.nbytes if kind in WRITERS else 0
+    written = ours_value.nbytes if row.kind in WRITERS else 0
     t = ours[0]
     bound_t = {"read": (read + written) / (bounds["read_GBps"] * 1e9),
                "write": written / (bounds["write_GBps"] * 1e9),
                "seqadd": n * bounds["seqadd_ns"] * 1e-9}[row.bound]
-    return {"kernel": row.name, "row": row.row, "module": row.module, "kind": kind,
+    return {"kernel": row.name, "row": row.row, "module": row.module, "kind": row.kind,
             "dtype": row.dtype, "n": n, "ours_s": t, "ours_median_s": ours[1],
             "numpy_s": theirs[0], "numpy_median_s": theirs[1], "ratio": theirs[0] / t,
             "bytes": read + written, "GBps": (read + written) / t / 1e9,
@@ -506,7 +527,8 @@ def main():
           f"sequential add {bounds['seqadd_ns']:.2f} ns/element "
           f"({8 / bounds['seqadd_ns']:.1f} GB/s of doubles)\n")
 
-    rows = [r for r in ROWS if re.search(options.only, r.name)]
+    listed, unmatched = rows_of(nb)
+    rows = [r for r in listed if re.search(options.only, r.name)]
     missing = [r.name for r in rows if r.row not in published(r.module)]
     print(HEADER)
     results, failed = [], []
@@ -533,6 +555,8 @@ def main():
             missing.append("inv")
     if missing:
         print(f"\nskipped, not published yet: {', '.join(missing)}")
+    if unmatched:
+        print(f"\nno NumPy equivalent in bench/run.py yet: {', '.join(unmatched)}")
     if re.search(options.only, "product-python"):
         python_call_of_product()
     wrong = sorted({r["kernel"] for r in results if not r["agrees"]})
@@ -544,7 +568,7 @@ def main():
                           "processor": platform.processor() or platform.machine(),
                           "cpus": os.cpu_count(), "unset": unset or "", **bounds},
               "sizes": sizes, "results": results, "inv": inv_results, "skipped": missing,
-              "failed": failed}
+              "unmatched": unmatched, "failed": failed}
     (RESULTS / "bench.json").write_text(json.dumps(report, indent=1) + "\n")
     print(f"\ntable: {(RESULTS / 'bench.json').relative_to(ROOT)}")
     if results:

@@ -6,7 +6,8 @@
  * module attribute `__pyx_capi__`: a dict from function name to a capsule that
  * holds the function's address and whose capsule name is the function's exact
  * signature string. This header declares the records those functions take and
- * return, a function-pointer type and the signature string of every row, and
+ * return, a function-pointer type and the signature string of every row, the
+ * list of the rows each module publishes (ZALMOR_BRENTHOSCA_ROWS and kin), and
  * zalmor_capi_import(), which binds a row with the checks the modules apply to
  * each other.
  *
@@ -249,6 +250,89 @@ typedef int (*zalmor_isclose_t)(double a, double b,
                                 struct __pyx_opt_args_6zalmor_3ops_10hemvarinto_isclose *opt);
 typedef int (*zalmor_cisclose_t)(zalmor_complex a, zalmor_complex b,
                                  struct __pyx_opt_args_6zalmor_3ops_10hemvarinto_cisclose *opt);
+
+/* ---- the rows of each module ----------------------------------------- */
+
+/* The signature string of the row `row`: ZALMOR_SIG_<row>. */
+#define ZALMOR_SIG(row) ZALMOR_SIG_##row
+
+/* Lock rules. */
+#define ZALMOR_RUNS_WITHOUT_LOCK 0 /* callable holding the interpreter lock or not */
+#define ZALMOR_RUNS_UNDER_LOCK 1   /* takes the lock when the caller does not hold it */
+
+/* Every row a module publishes, in the order it registers them, one line each:
+ *
+ *   ROW(name, function-pointer type, element type, result type, lock rule)
+ *   FUSED(name, family, function-pointer type, element type, result type, lock rule)
+ *
+ * The signature string of a row is ZALMOR_SIG(name). The element type is that
+ * of the (first) vector argument, or of inv's matrix; the result type is what
+ * the row returns, or for a returned view or array the type of its elements
+ * (void: sort, which sorts in place). FUSED rows are the typed instances
+ * __pyx_fuse_<k><family> of one family, one per element type; a caller that
+ * does not tell them apart passes the same macro for both, less `family`:
+ *
+ *     #define MY_ROW(name, type, element, result, lock) { #name, ZALMOR_SIG(name) },
+ *     #define MY_FUSED(name, family, type, element, result, lock) MY_ROW(name, type, element, result, lock)
+ *     static const struct { const char *name, *signature; } rows[] = {
+ *         ZALMOR_BRENTHOSCA_ROWS(MY_ROW, MY_FUSED)
+ *     };
+ */
+#define ZALMOR_BRENTHOSCA_ROWS(ROW, FUSED)                                                         \
+    ROW(cequal, zalmor_cequal_t, zalmor_complex, int, ZALMOR_RUNS_WITHOUT_LOCK)                    \
+    ROW(allclose, zalmor_allclose_t, double, int, ZALMOR_RUNS_WITHOUT_LOCK)                        \
+    ROW(callclose, zalmor_callclose_t, zalmor_complex, int, ZALMOR_RUNS_WITHOUT_LOCK)              \
+    ROW(anyclose, zalmor_anyclose_t, double, int, ZALMOR_RUNS_WITHOUT_LOCK)                        \
+    ROW(canyclose, zalmor_canyclose_t, zalmor_complex, int, ZALMOR_RUNS_WITHOUT_LOCK)              \
+    ROW(sign, zalmor_sign_t, double, int32_t, ZALMOR_RUNS_WITHOUT_LOCK)                            \
+    ROW(csign, zalmor_csign_t, zalmor_complex, zalmor_complex, ZALMOR_RUNS_WITHOUT_LOCK)           \
+    ROW(fabs, zalmor_fabs_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)                             \
+    ROW(cabs, zalmor_cabs_t, zalmor_complex, double, ZALMOR_RUNS_WITHOUT_LOCK)                     \
+    ROW(width, zalmor_width_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)                           \
+    ROW(cwidth, zalmor_cwidth_t, zalmor_complex, double, ZALMOR_RUNS_WITHOUT_LOCK)                 \
+    ROW(sqrt, zalmor_sqrt_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)                             \
+    ROW(csqrt, zalmor_csqrt_t, zalmor_complex, zalmor_complex, ZALMOR_RUNS_WITHOUT_LOCK)           \
+    ROW(norm, zalmor_norm_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)                             \
+    ROW(cnorm, zalmor_cnorm_t, zalmor_complex, double, ZALMOR_RUNS_WITHOUT_LOCK)                   \
+    ROW(permute, zalmor_permute_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)                       \
+    ROW(cprod, zalmor_cprod_t, zalmor_complex, zalmor_complex, ZALMOR_RUNS_WITHOUT_LOCK)           \
+    ROW(mean, zalmor_mean_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)                             \
+    ROW(min, zalmor_min_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)                               \
+    ROW(max, zalmor_max_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)                               \
+    ROW(argmin, zalmor_argmin_t, double, uint64_t, ZALMOR_RUNS_WITHOUT_LOCK)                       \
+    ROW(argmax, zalmor_argmax_t, double, uint64_t, ZALMOR_RUNS_WITHOUT_LOCK)                       \
+    ROW(argminmax, zalmor_argminmax_t, double,                                                     \
+        __pyx_ctuple_unsigned__space_long__and_unsigned__space_long, ZALMOR_RUNS_WITHOUT_LOCK)     \
+    ROW(sort, zalmor_sort_t, double, void, ZALMOR_RUNS_WITHOUT_LOCK)                               \
+    ROW(argsort, zalmor_argsort_t, double, uint64_t, ZALMOR_RUNS_WITHOUT_LOCK)                     \
+    ZALMOR_BRENTHOSCA_EQUAL_ROWS(FUSED)                                                            \
+    ZALMOR_BRENTHOSCA_SUM_ROWS(FUSED)                                                              \
+    ZALMOR_BRENTHOSCA_PROD_ROWS(FUSED)
+
+/* The typed families of brenthosca, each in the order of its instances. */
+#define ZALMOR_BRENTHOSCA_EQUAL_ROWS(FUSED)                                                        \
+    FUSED(__pyx_fuse_0equal, equal, zalmor_equal_t, int32_t, int, ZALMOR_RUNS_WITHOUT_LOCK)        \
+    FUSED(__pyx_fuse_1equal, equal, zalmor_equal_t, uint32_t, int, ZALMOR_RUNS_WITHOUT_LOCK)       \
+    FUSED(__pyx_fuse_2equal, equal, zalmor_equal_t, int64_t, int, ZALMOR_RUNS_WITHOUT_LOCK)        \
+    FUSED(__pyx_fuse_3equal, equal, zalmor_equal_t, uint64_t, int, ZALMOR_RUNS_WITHOUT_LOCK)       \
+    FUSED(__pyx_fuse_4equal, equal, zalmor_equal_t, float, int, ZALMOR_RUNS_WITHOUT_LOCK)          \
+    FUSED(__pyx_fuse_5equal, equal, zalmor_equal_t, double, int, ZALMOR_RUNS_WITHOUT_LOCK)
+#define ZALMOR_BRENTHOSCA_SUM_ROWS(FUSED) ZALMOR_BRENTHOSCA_FOLD_ROWS_(FUSED, sum)
+#define ZALMOR_BRENTHOSCA_PROD_ROWS(FUSED) ZALMOR_BRENTHOSCA_FOLD_ROWS_(FUSED, prod)
+/* A fold family: one instance per element type, giving a value of that type. */
+#define ZALMOR_BRENTHOSCA_FOLD_ROWS_(FUSED, f)                                                     \
+    FUSED(__pyx_fuse_0##f, f, zalmor_fuse_0_t, int32_t, int32_t, ZALMOR_RUNS_WITHOUT_LOCK)         \
+    FUSED(__pyx_fuse_1##f, f, zalmor_fuse_1_t, uint32_t, uint32_t, ZALMOR_RUNS_WITHOUT_LOCK)       \
+    FUSED(__pyx_fuse_2##f, f, zalmor_fuse_2_t, int64_t, int64_t, ZALMOR_RUNS_WITHOUT_LOCK)         \
+    FUSED(__pyx_fuse_3##f, f, zalmor_fuse_3_t, uint64_t, uint64_t, ZALMOR_RUNS_WITHOUT_LOCK)       \
+    FUSED(__pyx_fuse_4##f, f, zalmor_fuse_4_t, float, float, ZALMOR_RUNS_WITHOUT_LOCK)             \
+    FUSED(__pyx_fuse_5##f, f, zalmor_fuse_5_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)           \
+    FUSED(__pyx_fuse_6##f, f, zalmor_fuse_6_t, zalmor_complex, zalmor_complex,                     \
+          ZALMOR_RUNS_WITHOUT_LOCK)
+
+#define ZALMOR_PONDISTRA_ROWS(ROW)                                                                 \
+    ROW(product, zalmor_product_t, uint32_t, uint32_t, ZALMOR_RUNS_UNDER_LOCK)
+#define ZALMOR_QUILLEMORA_ROWS(ROW) ROW(inv, zalmor_inv_t, double, double, ZALMOR_RUNS_UNDER_LOCK)
 
 /* ---- releasing returned views ----------------------------------------- */
 

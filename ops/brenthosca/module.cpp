@@ -2,11 +2,11 @@
 #include <Python.h>
 
 #include "frame/module.h"
-#include "ops/brenthosca/equality.h"
-#include "ops/brenthosca/extremes.h"
+#include "ops/brenthosca/equality_rows.h"
+#include "ops/brenthosca/extreme_rows.h"
 #include "ops/brenthosca/map_rows.h"
 #include "ops/brenthosca/ordering_rows.h"
-#include "ops/brenthosca/reductions.h"
+#include "ops/brenthosca/reduction_rows.h"
 #include "ops/brenthosca/siblings.h"
 
 PyMODINIT_FUNC PyInit_brenthosca(void);
@@ -22,62 +22,15 @@ zalmor_cisclose_t cisclose = nullptr;
 
 namespace {
 
-template <class F>
-void* address(F* f) {
-    return reinterpret_cast<void*>(f);
-}
-
 const char* const kBuiltins[] = {"range",     "ValueError", "MemoryError", "enumerate",
                                  "TypeError", "Ellipsis",   "id",          "IndexError"};
 
-// In table order; rows appear as their kernels exist.
-const frame::ExportRow kExports[] = {
-    {"cequal", address(&cequal), ZALMOR_SIG_cequal},
-    {"allclose", address(&allclose), ZALMOR_SIG_allclose},
-    {"callclose", address(&callclose), ZALMOR_SIG_callclose},
-    {"anyclose", address(&anyclose), ZALMOR_SIG_anyclose},
-    {"canyclose", address(&canyclose), ZALMOR_SIG_canyclose},
-    {"sign", address(&sign), ZALMOR_SIG_sign},
-    {"csign", address(&csign), ZALMOR_SIG_csign},
-    {"fabs", address(&fabs), ZALMOR_SIG_fabs},
-    {"cabs", address(&cabs), ZALMOR_SIG_cabs},
-    {"width", address(&width), ZALMOR_SIG_width},
-    {"cwidth", address(&cwidth), ZALMOR_SIG_cwidth},
-    {"sqrt", address(&sqrt), ZALMOR_SIG_sqrt},
-    {"csqrt", address(&csqrt), ZALMOR_SIG_csqrt},
-    {"norm", address(&norm), ZALMOR_SIG_norm},
-    {"cnorm", address(&cnorm), ZALMOR_SIG_cnorm},
-    {"permute", address(&permute), ZALMOR_SIG_permute},
-    {"cprod", address(&cprod), ZALMOR_SIG_cprod},
-    {"mean", address(&mean), ZALMOR_SIG_mean},
-    {"min", address(&min), ZALMOR_SIG_min},
-    {"max", address(&max), ZALMOR_SIG_max},
-    {"argmin", address(&argmin), ZALMOR_SIG_argmin},
-    {"argmax", address(&argmax), ZALMOR_SIG_argmax},
-    {"argminmax", address(&argminmax), ZALMOR_SIG_argminmax},
-    {"sort", address(&sort), ZALMOR_SIG_sort},
-    {"argsort", address(&argsort), ZALMOR_SIG_argsort},
-    {"__pyx_fuse_0equal", address(&equal_row<std::int32_t>), ZALMOR_SIG___pyx_fuse_0equal},
-    {"__pyx_fuse_1equal", address(&equal_row<std::uint32_t>), ZALMOR_SIG___pyx_fuse_1equal},
-    {"__pyx_fuse_2equal", address(&equal_row<std::int64_t>), ZALMOR_SIG___pyx_fuse_2equal},
-    {"__pyx_fuse_3equal", address(&equal_row<std::uint64_t>), ZALMOR_SIG___pyx_fuse_3equal},
-    {"__pyx_fuse_4equal", address(&equal_row<float>), ZALMOR_SIG___pyx_fuse_4equal},
-    {"__pyx_fuse_5equal", address(&equal_row<double>), ZALMOR_SIG___pyx_fuse_5equal},
-    {"__pyx_fuse_0sum", address(&sum_row<std::int32_t>), ZALMOR_SIG___pyx_fuse_0sum},
-    {"__pyx_fuse_1sum", address(&sum_row<std::uint32_t>), ZALMOR_SIG___pyx_fuse_1sum},
-    {"__pyx_fuse_2sum", address(&sum_row<std::int64_t>), ZALMOR_SIG___pyx_fuse_2sum},
-    {"__pyx_fuse_3sum", address(&sum_row<std::uint64_t>), ZALMOR_SIG___pyx_fuse_3sum},
-    {"__pyx_fuse_4sum", address(&sum_row<float>), ZALMOR_SIG___pyx_fuse_4sum},
-    {"__pyx_fuse_5sum", address(&sum_row<double>), ZALMOR_SIG___pyx_fuse_5sum},
-    {"__pyx_fuse_6sum", address(&sum_row_complex), ZALMOR_SIG___pyx_fuse_6sum},
-    {"__pyx_fuse_0prod", address(&prod_row<std::int32_t>), ZALMOR_SIG___pyx_fuse_0prod},
-    {"__pyx_fuse_1prod", address(&prod_row<std::uint32_t>), ZALMOR_SIG___pyx_fuse_1prod},
-    {"__pyx_fuse_2prod", address(&prod_row<std::int64_t>), ZALMOR_SIG___pyx_fuse_2prod},
-    {"__pyx_fuse_3prod", address(&prod_row<std::uint64_t>), ZALMOR_SIG___pyx_fuse_3prod},
-    {"__pyx_fuse_4prod", address(&prod_row<float>), ZALMOR_SIG___pyx_fuse_4prod},
-    {"__pyx_fuse_5prod", address(&prod_row<double>), ZALMOR_SIG___pyx_fuse_5prod},
-    {"__pyx_fuse_6prod", address(&prod_row_complex), ZALMOR_SIG___pyx_fuse_6prod},
-};
+// The list of zalmor/capi.h, in its order; a typed row __pyx_fuse_<k><family>
+// is the instance <family>_row<element>.
+#define ZALMOR_EXPORT_FUSED(name, family, type, element, result, lock) \
+    frame::ExportRow{#name, reinterpret_cast<void*>(static_cast<type>(&family##_row<element>)), ZALMOR_SIG(name)},
+const frame::ExportRow kExports[] = {ZALMOR_BRENTHOSCA_ROWS(ZALMOR_EXPORT_ROW, ZALMOR_EXPORT_FUSED)};
+#undef ZALMOR_EXPORT_FUSED
 
 const frame::ImportRow kHemvarinto[] = {
     {"isclose", reinterpret_cast<void**>(&isclose), ZALMOR_SIG_isclose},

@@ -1,17 +1,12 @@
 #include "ops/brenthosca/reductions.h"
 
-#include <Python.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <type_traits>
 
-#include "frame/errors.h"
-#include "frame/gil.h"
-#include "frame/views.h"
+#include "ops/brenthosca/elements.h"
 #include "ops/brenthosca/extremes.h"
-#include "ops/brenthosca/map_rows.h"
 #include "ops/brenthosca/maps.h"
 #include "ops/brenthosca/ordered_sum.h"
 #include "ops/brenthosca/pow_squares.h"
@@ -220,29 +215,6 @@ double power_sum(Strided<X> xs, double order, Modulus modulus) noexcept {
     return add_mapped(0.0, xs, [&](X x) { return std::pow(modulus(x), order); });
 }
 
-constexpr const char* kNorm = "zalmor.ops.brenthosca.norm";
-constexpr const char* kCnorm = "zalmor.ops.brenthosca.cnorm";
-
-// The infinite-order norms of an empty vector: the vector of absolute values
-// (`make`, the fabs or cabs row) cannot be made, and its error is reported as
-// unraisable under `qualname`. One hold of the lock covers both, so that a
-// thread unknown to the interpreter keeps the error until it is reported.
-void report_unmade(__Pyx_memviewslice (*make)(__Pyx_memviewslice), __Pyx_memviewslice xs,
-                   const char* qualname) noexcept {
-    frame::GilGuard gil;
-    __Pyx_memviewslice made = make(xs);
-    if (made.memview == nullptr) {
-        frame::report_unraisable(qualname);
-    } else {
-        zalmor_view_release(&made);
-    }
-}
-
-template <class Record>
-double order_of(const Record* opt) noexcept {
-    return opt != nullptr && opt->__pyx_n >= 1 ? opt->order : 2.0;
-}
-
 }  // namespace
 
 // ---- cores --------------------------------------------------------------------
@@ -305,85 +277,10 @@ double norm_of(Strided<Complex> xs, double order) noexcept {
     return std::pow(power_sum(xs, order, cabs_of), inverse);
 }
 
-template std::int32_t sum_of(Strided<std::int32_t>) noexcept;
-template std::uint32_t sum_of(Strided<std::uint32_t>) noexcept;
-template std::int64_t sum_of(Strided<std::int64_t>) noexcept;
-template std::uint64_t sum_of(Strided<std::uint64_t>) noexcept;
-template float sum_of(Strided<float>) noexcept;
-template double sum_of(Strided<double>) noexcept;
-template std::int32_t product_of(Strided<std::int32_t>) noexcept;
-template std::uint32_t product_of(Strided<std::uint32_t>) noexcept;
-template std::int64_t product_of(Strided<std::int64_t>) noexcept;
-template std::uint64_t product_of(Strided<std::uint64_t>) noexcept;
-template float product_of(Strided<float>) noexcept;
-template double product_of(Strided<double>) noexcept;
-
-// ---- table entries --------------------------------------------------------------
-
-template <class T>
-T sum_row(__Pyx_memviewslice xs) {
-    return sum_of(frame::strided<T>(xs));
-}
-
-template <class T>
-T prod_row(__Pyx_memviewslice xs) {
-    return product_of(frame::strided<T>(xs));
-}
-
-template std::int32_t sum_row(__Pyx_memviewslice);
-template std::uint32_t sum_row(__Pyx_memviewslice);
-template std::int64_t sum_row(__Pyx_memviewslice);
-template std::uint64_t sum_row(__Pyx_memviewslice);
-template float sum_row(__Pyx_memviewslice);
-template double sum_row(__Pyx_memviewslice);
-template std::int32_t prod_row(__Pyx_memviewslice);
-template std::uint32_t prod_row(__Pyx_memviewslice);
-template std::int64_t prod_row(__Pyx_memviewslice);
-template std::uint64_t prod_row(__Pyx_memviewslice);
-template float prod_row(__Pyx_memviewslice);
-template double prod_row(__Pyx_memviewslice);
-
-__pyx_t_double_complex sum_row_complex(__Pyx_memviewslice xs) {
-    const Complex r = sum_of(frame::strided<Complex>(xs));
-    return {r.re, r.im};
-}
-
-__pyx_t_double_complex prod_row_complex(__Pyx_memviewslice xs) {
-    const Complex r = product_of(frame::strided<Complex>(xs));
-    return {r.re, r.im};
-}
-
-__pyx_t_double_complex cprod(__Pyx_memviewslice xs) {
-    const Complex r = product_of(frame::strided<Complex>(xs), true);
-    return {r.re, r.im};
-}
-
-double mean(__Pyx_memviewslice xs) { return mean_of(frame::strided<double>(xs)); }
-
-namespace {
-
-// The norm of order `opt` over elements T; an empty vector in an infinite
-// order fails as making its magnitudes with `magnitudes` would, reported under
-// `qualname`, and gives 0.0.
-template <class T, class Record>
-double norm_row(__Pyx_memviewslice xs, const Record* opt, __Pyx_memviewslice (*magnitudes)(__Pyx_memviewslice),
-                const char* qualname) {
-    const double order = order_of(opt);
-    if (xs.shape[0] == 0 && std::isinf(order)) {
-        report_unmade(magnitudes, xs, qualname);
-        return 0.0;
-    }
-    return norm_of(frame::strided<T>(xs), order);
-}
-
-}  // namespace
-
-double norm(__Pyx_memviewslice xs, __pyx_opt_args_6zalmor_3ops_10brenthosca_norm* opt) {
-    return norm_row<double>(xs, opt, fabs, kNorm);
-}
-
-double cnorm(__Pyx_memviewslice xs, __pyx_opt_args_6zalmor_3ops_10brenthosca_cnorm* opt) {
-    return norm_row<Complex>(xs, opt, cabs, kCnorm);
-}
+#define ZALMOR_INSTANTIATE(T)                                                                      \
+    template T sum_of(Strided<T>) noexcept;                                                        \
+    template T product_of(Strided<T>) noexcept;
+ZALMOR_REAL_ELEMENTS(ZALMOR_INSTANTIATE)
+#undef ZALMOR_INSTANTIATE
 
 }  // namespace zalmor::brenthosca

@@ -1,22 +1,19 @@
 // Folds of a vector into one value: sums, products, the mean and the norms.
-// Pure C++ cores over strided access, then the table entries over the view
-// record.
+// Pure C++ cores over strided access; the table's rows are in
+// reduction_rows.h.
 #pragma once
 
 #include <cstdint>
 
 #include "common/complex_mul.h"
 #include "frame/strided.h"
-#include "zalmor/capi.h"
 
 namespace zalmor::brenthosca {
 
 using frame::Strided;
 
-// ---- cores ---------------------------------------------------------------
-
 // The sum from 0, strictly left to right in T's own arithmetic; integers wrap.
-// Defined for int32_t, uint32_t, int64_t, uint64_t, float and double.
+// Defined for the types of ZALMOR_REAL_ELEMENTS (elements.h).
 template <class T>
 T sum_of(Strided<T> xs) noexcept;
 // Real and imaginary parts summed separately, each left to right.
@@ -38,20 +35,5 @@ double mean_of(Strided<double> xs) noexcept;
 double norm_of(Strided<double> xs, double order) noexcept;
 // The same over the moduli cabs(z); order 0 counts elements with a non-zero part.
 double norm_of(Strided<Complex> xs, double order) noexcept;
-
-// ---- table entries -------------------------------------------------------
-
-// __pyx_fuse_<k>sum and __pyx_fuse_<k>prod for the real and integer types.
-template <class T>
-T sum_row(__Pyx_memviewslice xs);
-template <class T>
-T prod_row(__Pyx_memviewslice xs);
-__pyx_t_double_complex sum_row_complex(__Pyx_memviewslice xs);
-__pyx_t_double_complex prod_row_complex(__Pyx_memviewslice xs);
-
-__pyx_t_double_complex cprod(__Pyx_memviewslice xs);
-double mean(__Pyx_memviewslice xs);
-double norm(__Pyx_memviewslice xs, __pyx_opt_args_6zalmor_3ops_10brenthosca_norm* opt);
-double cnorm(__Pyx_memviewslice xs, __pyx_opt_args_6zalmor_3ops_10brenthosca_cnorm* opt);
 
 }  // namespace zalmor::brenthosca

@@ -19,9 +19,7 @@ namespace {
 const char* const kBuiltins[] = {"NotImplementedError", "ImportError"};
 
 // The native function table, in registration order.
-const frame::ExportRow kExports[] = {
-    {"inv", reinterpret_cast<void*>(static_cast<zalmor_inv_t>(&inv)), ZALMOR_SIG_inv},
-};
+const frame::ExportRow kExports[] = {ZALMOR_QUILLEMORA_ROWS(ZALMOR_EXPORT_ROW)};
 
 int body(PyObject* module) {
     if (make_names() < 0) return -1;

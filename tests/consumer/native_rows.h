@@ -1,14 +1,8 @@
 /*
- * native_rows.h: what the native callers in tests/consumer/ and bench/ share.
+ * native_rows.h: what the native callers in tests/consumer/ share, beyond the
+ * calls by name of tools/native_calls.h:
  *
- *   view_of          a borrowed view record over a one-dimensional buffer;
- *   row_find         every row a caller can name, with the C shape (kind) it
- *                    is called with, which follows from its signature string;
- *   call_prepare     binds a row and turns Python arguments into its C
- *                    arguments; call_invoke makes one call, call_clear undoes
- *                    call_prepare;
  *   result_same      whether two results of one call agree, bit for bit;
- *   result_value     a result as a Python value;
  *   hold_view        a returned view kept in a capsule that releases it
  *                    (view_info, view_bytes and view_owner look into one);
  *   hammer           one row called from many native threads at once.
@@ -19,11 +13,9 @@
 #ifndef ZALMOR_TESTS_NATIVE_ROWS_H
 #define ZALMOR_TESTS_NATIVE_ROWS_H
 
-#include "zalmor/capi.h"
+#include "../../tools/native_calls.h"
 
 #include <pthread.h>
-#include <stdlib.h>
-#include <string.h>
 
 /* Module names for callers built as CONSUMER_NAME (tests/consumer_build.py). */
 #define CONSUMER_STR2(x) #x
@@ -31,290 +23,7 @@
 #define CONSUMER_CAT2(a, b) a##b
 #define CONSUMER_CAT(a, b) CONSUMER_CAT2(a, b)
 
-/* ---- borrowed view records -------------------------------------------- */
-
-/* A view record over a one-dimensional buffer, which *buffer holds until the
- * caller releases it. The owner field stays null: rows read only the data
- * address, the extent and the stride of their arguments. */
-static inline int view_of(PyObject *obj, int writable, Py_buffer *buffer, __Pyx_memviewslice *view) {
-    int i;
-    if (PyObject_GetBuffer(obj, buffer, PyBUF_STRIDES | PyBUF_FORMAT | (writable ? PyBUF_WRITABLE : 0)) < 0)
-        return -1;
-    if (buffer->ndim != 1) {
-        PyBuffer_Release(buffer);
-        PyErr_SetString(PyExc_ValueError, "expected a one-dimensional buffer");
-        return -1;
-    }
-    memset(view, 0, sizeof *view);
-    view->data = (char *)buffer->buf;
-    for (i = 0; i < 8; ++i) view->suboffsets[i] = -1;
-    view->shape[0] = buffer->shape[0];
-    view->strides[0] = buffer->strides[0];
-    return 0;
-}
-
-/* ---- rows ------------------------------------------------------------- */
-
-/* The C shapes of the rows. */
-typedef enum {
-    K_MAP,      /* view (view)                     sign, fabs, sqrt, ...       */
-    K_I32,      /* int (view)                      __pyx_fuse_0sum/prod        */
-    K_U32,      /* unsigned int (view)                                         */
-    K_I64,      /* long (view)                                                 */
-    K_U64,      /* unsigned long (view)            also argmin, argmax         */
-    K_F32,      /* float (view)                                                */
-    K_F64,      /* double (view)                   also mean, min, width, ...  */
-    K_C128,     /* complex (view)                  also cprod                  */
-    K_PAIR,     /* (u64, u64) (view)               argminmax                   */
-    K_VV_INT,   /* int (view, view)                equal instances, cequal     */
-    K_CLOSE,    /* int (view, view, {n, rtol, atol})  allclose and kin         */
-    K_NORM,     /* double (view, {n, order})       norm, cnorm                 */
-    K_VV_VIEW,  /* view (view, view)               permute                     */
-    K_ARGSORT,  /* view (view, {n, reverse})       argsort                     */
-    K_SORT,     /* void (view), in place                                       */
-    K_PRODUCT,  /* view (view, int skip_dispatch)  pondistra's product         */
-    K_INV,      /* object (array, {n, b, method, force})  quillemora's inv     */
-    K_COUNT
-} kind_t;
-
-static inline const char *kind_name(kind_t kind) {
-    static const char *const names[K_COUNT] = {
-        "map", "i32", "u32", "i64", "u64", "f32", "f64", "c128", "pair",
-        "vv_int", "close", "norm", "vv_view", "argsort", "sort", "product", "inv",
-    };
-    return names[kind];
-}
-
-static inline int kind_views(kind_t k) { return (k == K_VV_INT || k == K_CLOSE || k == K_VV_VIEW) ? 2 : 1; }
-
-static inline int kind_returns_view(kind_t k) {
-    return k == K_MAP || k == K_VV_VIEW || k == K_ARGSORT || k == K_PRODUCT;
-}
-
-typedef struct {
-    const char *name, *signature;
-    kind_t kind;
-} row_info;
-
-/* The row called `name`, or NULL with KeyError. */
-static inline const row_info *row_find(const char *name) {
-#define ROW(row, kind) {#row, ZALMOR_SIG_##row, kind}
-#define FUSED(family)                                                                              \
-    ROW(__pyx_fuse_0##family, K_I32), ROW(__pyx_fuse_1##family, K_U32),                            \
-        ROW(__pyx_fuse_2##family, K_I64), ROW(__pyx_fuse_3##family, K_U64),                        \
-        ROW(__pyx_fuse_4##family, K_F32), ROW(__pyx_fuse_5##family, K_F64),                        \
-        ROW(__pyx_fuse_6##family, K_C128)
-    static const row_info rows[] = {
-        ROW(cequal, K_VV_INT), ROW(allclose, K_CLOSE), ROW(callclose, K_CLOSE),
-        ROW(anyclose, K_CLOSE), ROW(canyclose, K_CLOSE),
-        ROW(sign, K_MAP), ROW(csign, K_MAP), ROW(fabs, K_MAP), ROW(cabs, K_MAP),
-        ROW(sqrt, K_MAP), ROW(csqrt, K_MAP),
-        ROW(width, K_F64), ROW(cwidth, K_F64), ROW(mean, K_F64), ROW(min, K_F64), ROW(max, K_F64),
-        ROW(norm, K_NORM), ROW(cnorm, K_NORM), ROW(permute, K_VV_VIEW), ROW(cprod, K_C128),
-        ROW(argmin, K_U64), ROW(argmax, K_U64), ROW(argminmax, K_PAIR),
-        ROW(sort, K_SORT), ROW(argsort, K_ARGSORT),
-        ROW(__pyx_fuse_0equal, K_VV_INT), ROW(__pyx_fuse_1equal, K_VV_INT),
-        ROW(__pyx_fuse_2equal, K_VV_INT), ROW(__pyx_fuse_3equal, K_VV_INT),
-        ROW(__pyx_fuse_4equal, K_VV_INT), ROW(__pyx_fuse_5equal, K_VV_INT),
-        FUSED(sum), FUSED(prod),
-        ROW(product, K_PRODUCT),
-        ROW(inv, K_INV),
-    };
-#undef FUSED
-#undef ROW
-    size_t i;
-    for (i = 0; i < sizeof rows / sizeof rows[0]; ++i)
-        if (strcmp(rows[i].name, name) == 0) return &rows[i];
-    PyErr_Format(PyExc_KeyError, "no signature known for row %s", name);
-    return NULL;
-}
-
-/* ---- a prepared call -------------------------------------------------- */
-
-/* A bound row: bound as an address, called through the member of its kind. */
-typedef union {
-    void *address;
-    zalmor_map_t map;
-    zalmor_fuse_0_t i32;
-    zalmor_fuse_1_t u32;
-    zalmor_fuse_2_t i64;
-    zalmor_fuse_3_t u64;
-    zalmor_fuse_4_t f32;
-    zalmor_fuse_5_t f64;
-    zalmor_fuse_6_t c128;
-    zalmor_argminmax_t pair;
-    zalmor_equal_t vv_int;
-    zalmor_allclose_t close;
-    zalmor_norm_t norm;
-    zalmor_permute_t vv_view;
-    zalmor_argsort_t argsort;
-    zalmor_sort_t sort;
-    zalmor_product_t product;
-    zalmor_inv_t inv;
-} row_fn;
-
-typedef struct {
-    kind_t kind;
-    row_fn fn;
-    int nviews;
-    __Pyx_memviewslice views[2];
-    Py_buffer buffers[2];
-    int has_opt;
-    /* The four closeness records share one layout, as do norm's and cnorm's. */
-    struct __pyx_opt_args_6zalmor_3ops_10brenthosca_allclose close;
-    struct __pyx_opt_args_6zalmor_3ops_10brenthosca_norm norm;
-    struct __pyx_opt_args_6zalmor_3ops_10brenthosca_argsort argsort;
-    struct __pyx_opt_args_6zalmor_3ops_10quillemora_inv inv;
-    PyObject *matrix; /* K_INV: borrowed from the caller's arguments */
-    /* K_SORT: the bytes from the lowest to the highest addressed element as
-     * given (`span` of them), and element 0's offset into them. */
-    char *pristine;
-    Py_ssize_t span, offset;
-} call_t;
-
-/* Every kind's result. A returned view holds one acquisition, which its
- * receiver releases; for K_SORT, `view` is the (borrowed) sorted input. */
-typedef struct {
-    __Pyx_memviewslice view;
-    int64_t i;
-    uint64_t u;
-    double d;
-    zalmor_complex z;
-    __pyx_ctuple_unsigned__space_long__and_unsigned__space_long pair;
-    PyObject *obj; /* K_INV: a new reference */
-} result_t;
-
-static inline void call_clear(call_t *c) {
-    int i;
-    for (i = 0; i < c->nviews; ++i) PyBuffer_Release(&c->buffers[i]);
-    c->nviews = 0;
-    free(c->pristine);
-    c->pristine = NULL;
-}
-
-/* Keeps the bytes sort works on, so that every call can start from them. */
-static inline int sort_keep(call_t *c) {
-    Py_ssize_t n = c->views[0].shape[0], stride = c->views[0].strides[0];
-    Py_ssize_t step = stride < 0 ? -stride : stride;
-    c->span = n > 0 ? (n - 1) * step + c->buffers[0].itemsize : 0;
-    c->offset = stride < 0 && n > 0 ? (n - 1) * step : 0;
-    c->pristine = (char *)malloc((size_t)c->span + 1);
-    if (c->pristine == NULL) {
-        PyErr_NoMemory();
-        return -1;
-    }
-    memcpy(c->pristine, c->views[0].data - c->offset, (size_t)c->span);
-    return 0;
-}
-
-/* Puts sort's input back as it was given. */
-static inline void sort_restore(const call_t *c) {
-    memcpy(c->views[0].data - c->offset, c->pristine, (size_t)c->span);
-}
-
-/* Binds `row` of `module` and turns `buffers` (a tuple of one-dimensional
- * buffers; for inv, the matrix as it is) and `opt` (None, or the optional-
- * argument record as (__pyx_n, fields...)) into its arguments. */
-static inline int call_prepare(const char *module, const char *row, PyObject *buffers, PyObject *opt, call_t *c) {
-    const row_info *info;
-    int i, ok = 1;
-    memset(c, 0, sizeof *c);
-    if ((info = row_find(row)) == NULL) return -1;
-    c->kind = info->kind;
-    if (zalmor_capi_import(module, row, info->signature, &c->fn.address) < 0) return -1;
-    if (!PyTuple_Check(buffers) || PyTuple_GET_SIZE(buffers) != kind_views(c->kind)) {
-        PyErr_Format(PyExc_ValueError, "kind %s takes a tuple of %d buffer(s)", kind_name(c->kind),
-                     kind_views(c->kind));
-        return -1;
-    }
-    if (c->kind == K_INV) c->matrix = PyTuple_GET_ITEM(buffers, 0);
-    for (i = 0; i < kind_views(c->kind) && c->kind != K_INV; ++i) {
-        if (view_of(PyTuple_GET_ITEM(buffers, i), c->kind == K_SORT, &c->buffers[i], &c->views[i]) < 0) {
-            call_clear(c);
-            return -1;
-        }
-        c->nviews = i + 1;
-    }
-    if (opt != Py_None) {
-        c->has_opt = 1;
-        if (c->kind == K_CLOSE)
-            ok = PyArg_ParseTuple(opt, "i|dd", &c->close.__pyx_n, &c->close.rtol, &c->close.atol);
-        else if (c->kind == K_NORM)
-            ok = PyArg_ParseTuple(opt, "i|d", &c->norm.__pyx_n, &c->norm.order);
-        else if (c->kind == K_ARGSORT)
-            ok = PyArg_ParseTuple(opt, "i|i", &c->argsort.__pyx_n, &c->argsort.reverse);
-        else if (c->kind == K_INV) {
-            c->inv.b = Py_None; /* borrowed from `opt` */
-            c->inv.method = 1;
-            ok = PyArg_ParseTuple(opt, "i|Oii", &c->inv.__pyx_n, &c->inv.b, &c->inv.method, &c->inv.force);
-        } else {
-            PyErr_Format(PyExc_ValueError, "kind %s takes no record", kind_name(c->kind));
-            ok = 0;
-        }
-    }
-    if (!ok || (c->kind == K_SORT && sort_keep(c) < 0)) {
-        call_clear(c);
-        return -1;
-    }
-    return 0;
-}
-
-/* One call. Touches no interpreter state of its own, so it runs with or
- * without the lock (inv only with it). Returns -1 when a returned view or
- * object is null: the row failed, with an exception set where it ran. */
-static inline int call_invoke(call_t *c, result_t *out) {
-    const __Pyx_memviewslice *v = c->views;
-    memset(out, 0, sizeof *out);
-    switch (c->kind) {
-    case K_MAP: out->view = c->fn.map(v[0]); break;
-    case K_I32: out->i = c->fn.i32(v[0]); break;
-    case K_U32: out->u = c->fn.u32(v[0]); break;
-    case K_I64: out->i = c->fn.i64(v[0]); break;
-    case K_U64: out->u = c->fn.u64(v[0]); break;
-    case K_F32: out->d = c->fn.f32(v[0]); break;
-    case K_F64: out->d = c->fn.f64(v[0]); break;
-    case K_C128: out->z = c->fn.c128(v[0]); break;
-    case K_PAIR: out->pair = c->fn.pair(v[0]); break;
-    case K_VV_INT: out->i = c->fn.vv_int(v[0], v[1]); break;
-    case K_CLOSE: out->i = c->fn.close(v[0], v[1], c->has_opt ? &c->close : NULL); break;
-    case K_NORM: out->d = c->fn.norm(v[0], c->has_opt ? &c->norm : NULL); break;
-    case K_VV_VIEW: out->view = c->fn.vv_view(v[0], v[1]); break;
-    case K_ARGSORT: out->view = c->fn.argsort(v[0], c->has_opt ? &c->argsort : NULL); break;
-    case K_SORT:
-        c->fn.sort(v[0]);
-        out->view = v[0];
-        break;
-    case K_PRODUCT: out->view = c->fn.product(v[0], 0); break;
-    case K_INV:
-        out->obj = c->fn.inv(c->matrix, c->has_opt ? &c->inv : NULL);
-        return out->obj != NULL ? 0 : -1;
-    default: break;
-    }
-    return kind_returns_view(c->kind) && out->view.memview == NULL ? -1 : 0;
-}
-
-/* One call with the interpreter lock held: -1 with an exception when it
- * failed (sort reports nothing, so any exception it leaves is a failure). */
-static inline int call_once(call_t *c, result_t *out) {
-    if (call_invoke(c, out) < 0) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "null result without an exception");
-        return -1;
-    }
-    return c->kind == K_SORT && PyErr_Occurred() ? -1 : 0;
-}
-
-/* Drops what a result holds. */
-static inline void result_clear(result_t *r) {
-    if (r->view.memview != NULL) zalmor_view_release(&r->view);
-    Py_CLEAR(r->obj);
-}
-
 /* ---- results ---------------------------------------------------------- */
-
-/* The bytes a returned (contiguous) view covers, or -1 if it runs backwards. */
-static inline Py_ssize_t view_nbytes(const __Pyx_memviewslice *v) {
-    return v->strides[0] < 0 && v->shape[0] > 0 ? -1 : v->shape[0] * v->strides[0];
-}
 
 static inline int bits_same(const void *a, const void *b, size_t n) { return memcmp(a, b, n) == 0; }
 
@@ -337,44 +46,6 @@ static inline int result_same(const call_t *c, const result_t *a, const result_t
     case K_SORT: return bits_same(x->data - c->offset, y->data - c->offset, (size_t)c->span);
     default: return 0; /* inv's arrays are not compared */
     }
-}
-
-/* A result as a Python value: a returned view as (shape0, shape1, stride0,
- * stride1, bytes), a sorted input as its elements' bytes in order, inv's
- * array as it is (the reference passes to the caller). Clears *r. */
-static inline PyObject *result_value(const call_t *c, result_t *r) {
-    PyObject *value = NULL;
-    switch (c->kind) {
-    case K_MAP: case K_VV_VIEW: case K_ARGSORT: case K_PRODUCT:
-        if (view_nbytes(&r->view) < 0) {
-            PyErr_SetString(PyExc_ValueError, "result is not a contiguous vector");
-            break;
-        }
-        value = Py_BuildValue("nnnny#", r->view.shape[0], r->view.shape[1], r->view.strides[0],
-                              r->view.strides[1], r->view.data, view_nbytes(&r->view));
-        break;
-    case K_I32: case K_I64: case K_VV_INT: case K_CLOSE: value = PyLong_FromLongLong(r->i); break;
-    case K_U32: case K_U64: value = PyLong_FromUnsignedLongLong(r->u); break;
-    case K_F32: case K_F64: case K_NORM: value = PyFloat_FromDouble(r->d); break;
-    case K_C128: value = PyComplex_FromDoubles(r->z.real, r->z.imag); break;
-    case K_PAIR:
-        value = Py_BuildValue("KK", (unsigned long long)r->pair.f0, (unsigned long long)r->pair.f1);
-        break;
-    case K_SORT: {
-        Py_ssize_t i, n = r->view.shape[0], size = c->buffers[0].itemsize;
-        if ((value = PyBytes_FromStringAndSize(NULL, n * size)) == NULL) break;
-        for (i = 0; i < n; ++i)
-            memcpy(PyBytes_AS_STRING(value) + i * size, r->view.data + i * r->view.strides[0], (size_t)size);
-        break;
-    }
-    case K_INV:
-        value = r->obj;
-        r->obj = NULL;
-        break;
-    default: break;
-    }
-    result_clear(r);
-    return value;
 }
 
 /* ---- returned views in capsules --------------------------------------- */
@@ -586,7 +257,8 @@ static inline PyObject *hammer(PyObject *args) {
     memset(&ring, 0, sizeof ring);
     pthread_mutex_init(&ring.lock, NULL);
     pthread_cond_init(&ring.cond, NULL);
-    if (c.kind == K_INV || (c.kind == K_PRODUCT && !hold_gil) || (handoff && !kind_returns_view(c.kind))) {
+    if (c.kind == K_INV || (c.lock == ZALMOR_RUNS_UNDER_LOCK && !hold_gil) ||
+        (handoff && !kind_returns_view(c.kind))) {
         PyErr_Format(PyExc_ValueError, "%s cannot be hammered %s", row,
                      handoff ? "with a hand-off" : "without the interpreter lock");
         goto done;

@@ -27,9 +27,7 @@ PyMethodDef kMethods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-const frame::ExportRow kExports[] = {
-    {"product", reinterpret_cast<void*>(&product), ZALMOR_SIG_product},
-};
+const frame::ExportRow kExports[] = {ZALMOR_PONDISTRA_ROWS(ZALMOR_EXPORT_ROW)};
 
 #define ZALMOR_PROD_ROW(k, field)                                                                  \
     {"__pyx_fuse_" #k "prod", reinterpret_cast<void**>(&bound_prod.field),                         \
