@@ -1,5 +1,7 @@
 #include "ops/brenthosca/maps.h"
 
+#include "ops/brenthosca/complex_libm.h"
+
 namespace zalmor::brenthosca {
 namespace {
 
@@ -54,7 +56,7 @@ void sqrt_into(frame::Strided<double> xs, char* out) noexcept {
 }
 
 void cabs_into(frame::Strided<Complex> xs, char* out) noexcept {
-    map_strided<Complex, double>(xs, out, cabs_of);
+    cabs_many(xs.data, xs.n, xs.stride, reinterpret_cast<double*>(out));
 }
 
 void csign_into(frame::Strided<Complex> xs, char* out) noexcept {
@@ -62,7 +64,7 @@ void csign_into(frame::Strided<Complex> xs, char* out) noexcept {
 }
 
 void csqrt_into(frame::Strided<Complex> xs, char* out) noexcept {
-    map_strided<Complex, Complex>(xs, out, csqrt_of);
+    csqrt_many(xs.data, xs.n, xs.stride, reinterpret_cast<double*>(out));
 }
 
 }  // namespace zalmor::brenthosca

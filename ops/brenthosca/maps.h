@@ -9,7 +9,6 @@
 
 #include "common/complex_mul.h"
 #include "frame/strided.h"
-#include "ops/brenthosca/libm_complex.h"
 
 namespace zalmor::brenthosca {
 
@@ -25,14 +24,6 @@ inline double fabs_of(double x) noexcept {
 
 // IEEE square root; NaN for x < 0 (errno is not set).
 inline double sqrt_of(double x) noexcept { return std::sqrt(x); }
-
-inline double cabs_of(Complex z) noexcept { return zalmor_libm_cabs(z.re, z.im); }
-
-inline Complex csqrt_of(Complex z) noexcept {
-    double out[2];
-    zalmor_libm_csqrt(z.re, z.im, out);
-    return {out[0], out[1]};
-}
 
 // The unit direction z/|z|: 0 for 0, NaN in both parts when a part is NaN, the
 // direction of the infinite parts when there are any, and for finite z a value
@@ -57,6 +48,7 @@ inline Complex csign_of(Complex z) noexcept {
 void sign_into(frame::Strided<double> xs, char* out) noexcept;
 void fabs_into(frame::Strided<double> xs, char* out) noexcept;
 void sqrt_into(frame::Strided<double> xs, char* out) noexcept;
+// cabs and csqrt with the C library's bits (complex_libm.h).
 void cabs_into(frame::Strided<Complex> xs, char* out) noexcept;
 void csign_into(frame::Strided<Complex> xs, char* out) noexcept;
 void csqrt_into(frame::Strided<Complex> xs, char* out) noexcept;

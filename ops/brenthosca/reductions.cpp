@@ -8,6 +8,7 @@
 #include "ops/brenthosca/elements.h"
 #include "ops/brenthosca/extremes.h"
 #include "ops/brenthosca/maps.h"
+#include "ops/brenthosca/complex_libm.h"
 #include "ops/brenthosca/ordered_sum.h"
 #include "ops/brenthosca/pow_squares.h"
 #include "ops/brenthosca/simd.h"
@@ -108,18 +109,6 @@ double add_terms(double s, Strided<double> xs, Term term) noexcept {
     return s;
 }
 
-// s + f(x) over the elements of xs, left to right, for an f without a vector form.
-template <class X, class F>
-double add_mapped(double s, Strided<X> xs, F f) noexcept {
-    double block[kGather];
-    for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
-        const std::ptrdiff_t m = std::min(kGather, xs.n - i);
-        for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = f(xs[i + j]);
-        s = add_in_order(s, reinterpret_cast<const char*>(block), m, Term::value);
-    }
-    return s;
-}
-
 float add_floats(float s, Strided<float> xs) noexcept {
     if (xs.contiguous()) return add_in_order(s, xs.data, xs.n);
     float block[kGather];
@@ -174,46 +163,68 @@ ZALMOR_VECTOR_CLONES std::ptrdiff_t count_nonzero_contiguous(const char* p, std:
     return count;
 }
 
+// |x| of the elements [i, i + m) of xs into block: absolute values of reals,
+// moduli of complex values (the C library's cabs, many at a time).
+void magnitudes(Strided<double> xs, std::ptrdiff_t i, std::ptrdiff_t m, double* block) noexcept {
+    for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = std::fabs(xs[i + j]);
+}
+void magnitudes(Strided<Complex> xs, std::ptrdiff_t i, std::ptrdiff_t m, double* block) noexcept {
+    cabs_many(xs.data + i * xs.stride, m, xs.stride, block);
+}
+
 // Largest or smallest modulus by the running rule (a NaN first stays).
 double extreme_modulus(Strided<Complex> xs, bool largest) noexcept {
-    double m = cabs_of(xs[0]);
-    for (std::ptrdiff_t i = 1; i < xs.n; ++i) {
-        const double a = cabs_of(xs[i]);
-        if (largest ? a > m : a < m) m = a;
+    double block[kGather];
+    double m = 0.0;
+    for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
+        const std::ptrdiff_t count = std::min(kGather, xs.n - i);
+        magnitudes(xs, i, count, block);
+        for (std::ptrdiff_t j = 0; j < count; ++j) {
+            if (i + j == 0 || (largest ? block[j] > m : block[j] < m)) m = block[j];
+        }
     }
     return m;
 }
 
-// 0 + pow(m(x), 2.0) over the elements of xs, left to right, with pow's own
-// squares (add_pow_squares), gathered a block at a time unless contiguous.
-template <class X, class Modulus>
-double sum_of_pow_squares(Strided<X> xs, Modulus modulus) noexcept {
+// 0 + pow(|x|, 2.0) over the elements of xs, left to right, with pow's own
+// squares (add_pow_squares), a block of magnitudes at a time unless contiguous.
+template <class X>
+double sum_of_pow_squares(Strided<X> xs) noexcept {
     if constexpr (std::is_same_v<X, double>) {
-        if (xs.contiguous()) return brenthosca::add_pow_squares(0.0, xs.data, xs.n);
+        if (xs.contiguous()) return add_pow_squares(0.0, xs.data, xs.n);
     }
     double block[kGather];
     double s = 0.0;
     for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
         const std::ptrdiff_t m = std::min(kGather, xs.n - i);
-        for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = modulus(xs[i + j]);
-        s = brenthosca::add_pow_squares(s, reinterpret_cast<const char*>(block), m);
+        magnitudes(xs, i, m, block);
+        s = add_pow_squares(s, reinterpret_cast<const char*>(block), m);
     }
     return s;
 }
 
-// s + pow(|x|, order) over xs. Order 1 gives |x| exactly (the result is
+// 0 + pow(|x|, order) over xs. Order 1 gives |x| exactly (the result is
 // representable, and pow errs by less than half a unit); order 2 takes pow's
-// bits through pow_squares; other orders call pow per element.
-template <class X, class Modulus>
-double power_sum(Strided<X> xs, double order, Modulus modulus) noexcept {
-    if (order == 2.0) return sum_of_pow_squares(xs, modulus);
+// bits through add_pow_squares; other orders call pow per element.
+template <class X>
+double power_sum(Strided<X> xs, double order) noexcept {
+    if (order == 2.0) return sum_of_pow_squares(xs);
     if constexpr (std::is_same_v<X, double>) {
         if (order == 1.0) return add_terms(0.0, xs, Term::magnitude);
-    } else {
-        if (order == 1.0) return add_mapped(0.0, xs, modulus);
     }
-    return add_mapped(0.0, xs, [&](X x) { return std::pow(modulus(x), order); });
+    double block[kGather];
+    double s = 0.0;
+    for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
+        const std::ptrdiff_t m = std::min(kGather, xs.n - i);
+        magnitudes(xs, i, m, block);
+        if (order != 1.0) {
+            for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = std::pow(block[j], order);
+        }
+        s = add_in_order(s, reinterpret_cast<const char*>(block), m, Term::value);
+    }
+    return s;
 }
+
 
 }  // namespace
 
@@ -266,7 +277,7 @@ double norm_of(Strided<double> xs, double order) noexcept {
         return count_if(xs, [](double x) { return x != 0.0; });
     }
     const double inverse = 1.0 / order;
-    return std::pow(power_sum(xs, order, [](double x) { return std::fabs(x); }), inverse);
+    return std::pow(power_sum(xs, order), inverse);
 }
 
 double norm_of(Strided<Complex> xs, double order) noexcept {
@@ -274,7 +285,7 @@ double norm_of(Strided<Complex> xs, double order) noexcept {
     if (order == -HUGE_VAL) return extreme_modulus(xs, false);
     if (order == 0.0) return count_if(xs, [](Complex z) { return z.re != 0.0 || z.im != 0.0; });
     const double inverse = 1.0 / order;
-    return std::pow(power_sum(xs, order, cabs_of), inverse);
+    return std::pow(power_sum(xs, order), inverse);
 }
 
 #define ZALMOR_INSTANTIATE(T)                                                                      \
