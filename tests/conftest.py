@@ -91,6 +91,18 @@ def run_py():
     return run_python
 
 
+@pytest.fixture
+def preload(tmp_path, monkeypatch):
+    """preload(name) compiles tests/fakes/<name>.c, a stand-in for a function of
+    another C library, and preloads it in the interpreters run_py starts."""
+    def use(name):
+        lib = tmp_path / f"{name}.so"
+        source = os.path.join(os.path.dirname(__file__), "fakes", f"{name}.c")
+        subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-o", str(lib), source, "-lm", "-ldl"], check=True)
+        monkeypatch.setenv("LD_PRELOAD", " ".join(filter(None, [os.environ.get("LD_PRELOAD"), str(lib)])))
+    return use
+
+
 # ---- native callers ----------------------------------------------------------------
 
 @pytest.fixture(scope="session")

@@ -122,3 +122,23 @@ def test_result_is_owned_by_the_caller_and_freed_once(consumer):
     assert consumer.view_bytes(held) is None
     assert np.asarray(owner).tolist() == [0.0, 1.0, math.sqrt(2.0), math.sqrt(3.0)]
     del owner, held
+
+
+def test_another_c_library_turns_the_complex_lanes_off(run_py, preload):
+    preload("other_cabs")  # a cabs rounded otherwise: the cabs row must follow it
+    result = run_py("""
+        import numpy as np
+        import zalmor.ops.brenthosca as b
+        from native_access import MemViewSlice, bind_row, vector_view
+        cabs = ctypes.CDLL(None).cabs  # the preloaded one comes first
+        cabs.restype, cabs.argtypes = ctypes.c_double, [ctypes.c_double, ctypes.c_double]
+        hypot = ctypes.CDLL("libm.so.6").hypot  # GNU libc's own
+        hypot.restype, hypot.argtypes = ctypes.c_double, [ctypes.c_double, ctypes.c_double]
+        zs = np.random.default_rng(5).standard_normal((3000, 2)).view(complex)[:, 0]
+        zs[::7] = zs[::7].real * (1 + 1j)  # equal parts, where hypot is hardest
+        out = bind_row(b, "cabs", MemViewSlice, MemViewSlice)(vector_view(zs.ctypes.data, len(zs), 16))
+        got = np.ctypeslib.as_array((ctypes.c_double * len(zs)).from_address(out.data))
+        want = [cabs(z.real, z.imag) for z in zs]
+        emit([int(np.sum(got != want)), sum(w != hypot(z.real, z.imag) for z, w in zip(zs, want))])
+    """)
+    assert result[0] == 0 and result[1] > 0  # the preloaded cabs was in effect
