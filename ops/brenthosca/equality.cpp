@@ -3,6 +3,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "common/closeness.h"
 #include "frame/views.h"
 #include "ops/brenthosca/siblings.h"
 #include "ops/brenthosca/simd.h"
@@ -27,10 +28,7 @@ ZALMOR_INLINE bool same_contiguous(const char* a, const char* b, std::ptrdiff_t 
         if (simd::any(~((e0 & e1) & (e2 & e3)))) return false;
     }
     for (; i < n; ++i) {
-        T x, y;
-        std::memcpy(&x, a + size * i, size);
-        std::memcpy(&y, b + size * i, size);
-        if (!(x == y)) return false;
+        if (!(frame::load<T>(a + size * i) == frame::load<T>(b + size * i))) return false;
     }
     return true;
 }
@@ -58,16 +56,6 @@ bool same_strided(Strided<T> a, Strided<T> b, Same same) noexcept {
 }
 
 // ---- closeness ------------------------------------------------------------
-
-// The tolerances of a call: the record's first __pyx_n fields over the defaults.
-template <class Record>
-void resolve(const Record* opt, double& rtol, double& atol) noexcept {
-    rtol = 1e-05;
-    atol = 1e-08;
-    if (opt == nullptr) return;
-    if (opt->__pyx_n >= 1) rtol = opt->rtol;
-    if (opt->__pyx_n >= 2) atol = opt->atol;
-}
 
 // Calls the sibling's scalar test on pairs in increasing index order until
 // one gives `decisive` (non-zero: close); returns whether one did.
@@ -145,7 +133,7 @@ int scalar_close(Complex x, Complex y, __pyx_opt_args_6zalmor_3ops_10hemvarinto_
 template <class X, class Scalar, class Record>
 int close_row(__Pyx_memviewslice a, __Pyx_memviewslice b, const Record* opt, bool any) {
     double rtol, atol;
-    resolve(opt, rtol, atol);
+    tolerances(opt, rtol, atol);
     if (a.shape[0] != b.shape[0]) return 0;
     const bool found = find_pair<X, Scalar>(
         a, b, rtol, atol, [](X x, X y, Scalar* r) { return scalar_close(x, y, r); }, any);

@@ -107,7 +107,7 @@ std::ptrdiff_t lanes_portable(const char* xs, std::ptrdiff_t n, double* out, std
     for (; i + W <= n; i += W) {
         V p;
         const M ok = shortcut_lanes<V, M>(simd::abs<double>(simd::load<double>(xs + 8 * i)), p);
-        std::memcpy(out + i, &p, sizeof p);
+        frame::store(reinterpret_cast<char*>(out + i), p);
         for (int l = 0; l < W; ++l) {  // without branches: the refused lanes are rare and random
             left[count] = static_cast<std::int32_t>(i + l);
             count += ok[l] == 0;
@@ -216,9 +216,7 @@ void squares_with_shortcut(LaneKernel lanes, const char* xs, std::ptrdiff_t n, d
     std::int32_t left[kChunk];  // the elements for pow
     int count = 0;
     for (std::ptrdiff_t i = lanes(xs, n, out, left, count); i < n; ++i) {
-        double x;
-        std::memcpy(&x, xs + 8 * i, sizeof x);
-        if (!square_shortcut(x, out + i)) left[count++] = static_cast<std::int32_t>(i);
+        if (!square_shortcut(frame::load<double>(xs + 8 * i), out + i)) left[count++] = static_cast<std::int32_t>(i);
     }
     for (int k = 0; k < count; ++k) out[left[k]] = libm_pow_square(out[left[k]]);
 }
@@ -298,11 +296,7 @@ bool supported(SquareTarget target) noexcept {
 bool pow_squares_on(SquareTarget target, const char* xs, std::ptrdiff_t n, double* out) noexcept {
     if (!supported(target)) return false;
     if (!square_shortcut_in_use()) {
-        for (std::ptrdiff_t i = 0; i < n; ++i) {
-            double x;
-            std::memcpy(&x, xs + 8 * i, sizeof x);
-            out[i] = libm_pow_square(x);
-        }
+        for (std::ptrdiff_t i = 0; i < n; ++i) out[i] = libm_pow_square(frame::load<double>(xs + 8 * i));
         return true;
     }
     const LaneKernel lanes = lane_kernel(target);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <type_traits>
 
 #include "frame/errors.h"
@@ -53,11 +54,7 @@ ZALMOR_INLINE U wrapping_fold(U start, const char* p, std::ptrdiff_t n, Op op) n
     const V a = op(op(a0, a1), op(a2, a3));
     U acc = start;
     for (int l = 0; l < W; ++l) acc = op(acc, a[l]);
-    for (; i < n; ++i) {
-        U x;
-        std::memcpy(&x, p + sizeof(U) * i, sizeof x);
-        acc = op(acc, x);
-    }
+    for (; i < n; ++i) acc = op(acc, frame::load<U>(p + sizeof(U) * i));
     return acc;
 }
 
@@ -101,38 +98,42 @@ T wrapping(Strided<T> xs, Op op) noexcept {
 // Strided elements are gathered into a contiguous block at a time.
 constexpr std::ptrdiff_t kGather = 512;
 
+// Hands f(x) over the elements of xs to use(p, m, block), left to right,
+// m <= kGather contiguous values of type Out at p at a time: gathered into
+// `block` (then p is block), or, when xs is contiguous and f keeps its
+// elements as they are, where they lie. `use` may write over the block.
+template <class Out, class X, class F, class Use>
+void in_blocks(Strided<X> xs, F f, Use use) noexcept {
+    constexpr bool as_they_are = std::is_same_v<Out, X> && std::is_same_v<F, std::identity>;
+    Out block[kGather];
+    for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
+        const std::ptrdiff_t m = std::min(kGather, xs.n - i);
+        if (as_they_are && xs.contiguous()) {
+            use(xs.data + i * xs.stride, m, block);
+            continue;
+        }
+        for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = f(xs[i + j]);
+        use(reinterpret_cast<const char*>(block), m, block);
+    }
+}
+
 // s + t(x) over the elements of xs, left to right.
 double add_terms(double s, Strided<double> xs, Term term) noexcept {
     if (xs.contiguous()) return add_in_order(s, xs.data, xs.n, term);
-    double block[kGather];
-    for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
-        const std::ptrdiff_t m = std::min(kGather, xs.n - i);
-        for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = xs[i + j];
-        s = add_in_order(s, reinterpret_cast<const char*>(block), m, term);
-    }
+    in_blocks<double>(xs, std::identity{}, [&](const char* p, std::ptrdiff_t m, double*) { s = add_in_order(s, p, m, term); });
     return s;
 }
 
 // s + f(x) over the elements of xs, left to right, for an f without a vector form.
 template <class X, class F>
 double add_mapped(double s, Strided<X> xs, F f) noexcept {
-    double block[kGather];
-    for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
-        const std::ptrdiff_t m = std::min(kGather, xs.n - i);
-        for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = f(xs[i + j]);
-        s = add_in_order(s, reinterpret_cast<const char*>(block), m, Term::value);
-    }
+    in_blocks<double>(xs, f, [&](const char* p, std::ptrdiff_t m, double*) { s = add_in_order(s, p, m, Term::value); });
     return s;
 }
 
 float add_floats(float s, Strided<float> xs) noexcept {
     if (xs.contiguous()) return add_in_order(s, xs.data, xs.n);
-    float block[kGather];
-    for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
-        const std::ptrdiff_t m = std::min(kGather, xs.n - i);
-        for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = xs[i + j];
-        s = add_in_order(s, reinterpret_cast<const char*>(block), m);
-    }
+    in_blocks<float>(xs, std::identity{}, [&](const char* p, std::ptrdiff_t m, float*) { s = add_in_order(s, p, m); });
     return s;
 }
 
@@ -144,11 +145,7 @@ float add_floats(float s, Strided<float> xs) noexcept {
 [[gnu::noinline]] void add_complex(Strided<Complex> xs, double (&out)[2]) noexcept {
     typedef double Pair __attribute__((vector_size(16)));
     Pair acc{0.0, 0.0};
-    for (std::ptrdiff_t i = 0; i < xs.n; ++i) {
-        Pair z;
-        std::memcpy(&z, xs.data + i * xs.stride, sizeof z);
-        acc = acc + z;
-    }
+    for (std::ptrdiff_t i = 0; i < xs.n; ++i) acc = acc + frame::load<Pair>(xs.data + i * xs.stride);
     std::memcpy(out, &acc, sizeof out);
 }
 
@@ -171,11 +168,7 @@ ZALMOR_VECTOR_CLONES std::ptrdiff_t count_nonzero_contiguous(const char* p, std:
     for (; i + 4 <= n; i += 4) counts -= (simd::load<double>(p + 8 * i) != V{});  // NaN counts
     std::ptrdiff_t count = 0;
     for (int l = 0; l < 4; ++l) count += counts[l];
-    for (; i < n; ++i) {
-        double x;
-        std::memcpy(&x, p + 8 * i, sizeof x);
-        count += x != 0.0 ? 1 : 0;
-    }
+    for (; i < n; ++i) count += frame::load<double>(p + 8 * i) != 0.0 ? 1 : 0;
     return count;
 }
 
@@ -190,25 +183,19 @@ double extreme_modulus(Strided<Complex> xs, bool largest) noexcept {
 }
 
 // s + pow(|m(x)|, 2.0) over the elements of xs, left to right; the terms are
-// made a block at a time, with pow's own bits (pow_squares).
+// made a block at a time, with pow's own bits (pow_squares, which takes the
+// magnitude of a double itself).
 template <class X, class Modulus>
 double add_pow_squares(Strided<X> xs, Modulus modulus) noexcept {
-    double block[kGather];
     double s = 0.0;
-    for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
-        const std::ptrdiff_t m = std::min(kGather, xs.n - i);
-        if constexpr (std::is_same_v<X, double>) {
-            if (xs.contiguous()) {
-                pow_squares(xs.data + i * xs.stride, m, block);
-            } else {
-                for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = xs[i + j];
-                pow_squares(reinterpret_cast<const char*>(block), m, block);
-            }
-        } else {
-            for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = modulus(xs[i + j]);
-            pow_squares(reinterpret_cast<const char*>(block), m, block);
-        }
+    auto add = [&s](const char* p, std::ptrdiff_t m, double* block) {
+        pow_squares(p, m, block);
         s = add_in_order(s, reinterpret_cast<const char*>(block), m, Term::nonnegative);
+    };
+    if constexpr (std::is_same_v<X, double>) {
+        in_blocks<double>(xs, std::identity{}, add);
+    } else {
+        in_blocks<double>(xs, modulus, add);
     }
     return s;
 }
@@ -301,7 +288,7 @@ double norm_of(Strided<double> xs, double order) noexcept {
         return count_if(xs, [](double x) { return x != 0.0; });
     }
     const double inverse = 1.0 / order;
-    return std::pow(power_sum(xs, order, [](double x) { return std::fabs(x); }), inverse);
+    return std::pow(power_sum(xs, order, simd::Magnitude{}), inverse);
 }
 
 double norm_of(Strided<Complex> xs, double order) noexcept {

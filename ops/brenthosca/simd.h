@@ -7,9 +7,12 @@
 // scalar expression computes.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+#include "frame/strided.h"
 
 // Vector values only travel between inlined helpers, never across a call
 // boundary, so the baseline clone's calling convention for them is moot.
@@ -56,12 +59,10 @@ using Vec = typename Lanes<T>::V;
 template <class T>
 using MaskOf = typename Lanes<T>::Mask;
 
-// Unaligned load of one vector from p (any alignment).
+// One vector from p (any alignment).
 template <class T>
 ZALMOR_INLINE Vec<T> load(const char* p) noexcept {
-    Vec<T> v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
+    return frame::load<Vec<T>>(p);
 }
 
 template <class T>
@@ -78,6 +79,13 @@ ZALMOR_INLINE Vec<T> abs(Vec<T> v) noexcept {
     const M sign = (M)broadcast<T>(T(-0.0));
     return (Vec<T>)((M)v & ~sign);
 }
+
+// |x| of a double, or of each lane of a vector of them.
+struct Magnitude {
+    static constexpr bool nonnegative = true;  // for the ordered sums' terms
+    ZALMOR_INLINE double operator()(double x) const noexcept { return std::fabs(x); }
+    ZALMOR_INLINE Vec<double> operator()(Vec<double> x) const noexcept { return abs<double>(x); }
+};
 
 // Whether any lane of the mask is set: the two halves folded, then tested.
 template <class M>
