@@ -4,7 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/target.h"
+
+#ifdef ZALMOR_X86
 #include <sys/mman.h>
+#endif
 
 namespace zalmor {
 
@@ -12,7 +16,7 @@ namespace zalmor {
 // where it offers them on request, when the block is large: fewer page faults
 // on first touch. Only the whole huge pages inside the block are named.
 inline void advise_huge_pages(void* data, std::size_t bytes) noexcept {
-#ifdef MADV_HUGEPAGE
+#if defined(ZALMOR_X86) && defined(MADV_HUGEPAGE)
     constexpr std::size_t kHugePage = std::size_t{2} << 20;
     constexpr std::size_t kHugePagesFrom = std::size_t{4} << 20;
     if (data == nullptr || bytes < kHugePagesFrom) return;

@@ -265,7 +265,7 @@ ZALMOR_VECTOR_CLONES float add_floats(float s, const char* xs, std::ptrdiff_t n)
 // terms do not know.) In any other mode that the caller has set, the terms go
 // one at a time.
 bool rounding_to_nearest() noexcept {
-#if defined(__x86_64__)
+#ifdef ZALMOR_X86
     return (__builtin_ia32_stmxcsr() & 0x6000u) == 0;  // the SSE unit's mode, which the kernels use
 #else
     return std::fegetround() == FE_TONEAREST;

@@ -41,7 +41,7 @@
 #include "ops/brenthosca/ordered_sum.h"
 #include "ops/brenthosca/simd.h"
 
-#if defined(__x86_64__) && !defined(ZALMOR_PORTABLE)
+#ifdef ZALMOR_X86
 #include <immintrin.h>
 #endif
 
@@ -116,8 +116,7 @@ std::ptrdiff_t lanes_portable(const char* xs, std::ptrdiff_t n, double* out, std
     return i;
 }
 
-#if defined(__x86_64__) && !defined(ZALMOR_PORTABLE)
-#define ZALMOR_X86_SQUARES 1
+#ifdef ZALMOR_X86
 
 // AVX2 with fused multiply-add: the error of a * a in one instruction.
 __attribute__((target("avx2,fma"))) std::ptrdiff_t lanes_avx2(const char* xs, std::ptrdiff_t n, double* out,
@@ -186,7 +185,7 @@ __attribute__((target("avx512f,avx512vl"))) std::ptrdiff_t lanes_avx512(const ch
 
 LaneKernel lane_kernel(SquareTarget target) noexcept {
     switch (target) {
-#ifdef ZALMOR_X86_SQUARES
+#ifdef ZALMOR_X86
     case SquareTarget::avx512: return lanes_avx512;
     case SquareTarget::avx2: return lanes_avx2;
 #else
@@ -199,7 +198,7 @@ LaneKernel lane_kernel(SquareTarget target) noexcept {
 }
 
 SquareTarget best_target() noexcept {
-#ifdef ZALMOR_X86_SQUARES
+#ifdef ZALMOR_X86
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) return SquareTarget::avx512;
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return SquareTarget::avx2;

@@ -2,9 +2,11 @@
 //
 // A loop written with these types is compiled once per entry of
 // ZALMOR_VECTOR_CLONES (AVX2 and the x86-64 baseline) and the loader picks the
-// best copy for the running processor. Vector code here never contracts a*b+c
-// (the build sets -ffp-contract=off), so a lane computes exactly what the
-// scalar expression computes.
+// best copy for the running processor. A portable build (no ZALMOR_X86,
+// common/target.h) compiles it once, for the baseline of its target: GCC
+// lowers the vector types to what that target has. Vector code here never
+// contracts a*b+c (the build sets -ffp-contract=off), so a lane computes
+// exactly what the scalar expression computes.
 #pragma once
 
 #include <cmath>
@@ -12,16 +14,22 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/target.h"
 #include "frame/strided.h"
 
 // Vector values only travel between inlined helpers, never across a call
 // boundary, so the baseline clone's calling convention for them is moot.
 #pragma GCC diagnostic ignored "-Wpsabi"
 
+#ifdef ZALMOR_X86
 #define ZALMOR_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 // Also an AVX-512 copy (x86-64-v4), for loops that multiply 64-bit integers:
 // AVX2 has no instruction for that.
 #define ZALMOR_WIDE_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+#else
+#define ZALMOR_VECTOR_CLONES
+#define ZALMOR_WIDE_VECTOR_CLONES
+#endif
 #define ZALMOR_INLINE inline __attribute__((always_inline))
 
 namespace zalmor::brenthosca::simd {
