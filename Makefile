@@ -1,6 +1,7 @@
 # make build: set up .venv and build the extension modules into it.
 # make test:  build, then run the whole test suite.
 # make test-sanitized: the suite again, with the modules built under ASan+UBSan.
+# make test-portable: the suite again, with the modules built portable (ZALMOR_PORTABLE).
 # make bench: the benchmark against NumPy.
 
 PYTHON ?= python3
@@ -15,8 +16,9 @@ ASAN_SITE := build/sanitized-site
 CORE_TESTS := build/core-tests/core_tests
 CORE_TESTS_SANITIZED := build/core-tests-sanitized/core_tests
 CORE_TEST_SOURCES := $(wildcard tests/native/*) $(SOURCES)
+PORTABLE_SITE := build/portable-site
 
-.PHONY: build test test-long test-sanitized test-valgrind bench fuzz clean system-packages
+.PHONY: build test test-long test-sanitized test-portable test-valgrind bench fuzz clean system-packages
 
 build: $(VENV)/.built-stamp $(CORE_TESTS)
 
@@ -70,6 +72,26 @@ SANITIZED_ENV = LD_PRELOAD="$$(cc -print-file-name=libasan.so)" \
 test-sanitized: $(ASAN_SITE)/.built-stamp $(CORE_TESTS_SANITIZED)
 	$(SANITIZED_ENV) $(VPY) -c "import zalmor.ops.brenthosca as m; assert '$(ASAN_SITE)' in m.__file__, m.__file__"
 	$(SANITIZED_ENV) $(VPY) -m pytest -q tests
+
+# The portable build: plain C++ kernels for the baseline target. Checked to be
+# the modules imported, and to hold no AVX instructions (no instruction-set
+# clones, no intrinsic kernels) before the suite runs against it.
+$(PORTABLE_SITE)/.built-stamp: $(STAMP) $(SOURCES)
+	rm -rf $(PORTABLE_SITE)
+	$(VPY) -m pip install -q --no-build-isolation --no-deps --target $(PORTABLE_SITE) \
+	  -Cbuild-dir=build/portable -Ccmake.define.ZALMOR_PORTABLE=ON .
+	touch $@
+
+PORTABLE_ENV = ZALMOR_PORTABLE=1 PYTHONPATH=$(PORTABLE_SITE)
+
+test-portable: $(PORTABLE_SITE)/.built-stamp
+	$(PORTABLE_ENV) $(VPY) -c "import importlib, os; \
+	  names = ['zalmor.ops.brenthosca', 'zalmor.ops.hemvarinto', 'zalmor.ops.quillemora', 'zalmor.utils.pondistra']; \
+	  files = [importlib.import_module(n).__file__ for n in names]; \
+	  assert all(f.startswith(os.path.abspath('$(PORTABLE_SITE)')) for f in files), files"
+	@avx=$$(objdump -d --no-show-raw-insn $(PORTABLE_SITE)/zalmor/*/*.so | grep -cE '%[yz]mm'); \
+	  test "$$avx" = 0 || (echo "the portable modules hold $$avx AVX instructions"; exit 1)
+	$(PORTABLE_ENV) $(VPY) -m pytest -q tests
 
 # A part of the suite under valgrind's memcheck: no errors and no definite
 # leaks from the modules.

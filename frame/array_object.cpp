@@ -1,12 +1,11 @@
 #include "array_object.h"
 
-#include <sys/mman.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 
+#include "common/large_blocks.h"
 #include "ref.h"
 #include "type_name.h"
 #include "view_layout.h"
@@ -19,26 +18,17 @@ namespace {
 
 // Result memory: cache-line aligned, so that vector stores never straddle two
 // lines, and, for large blocks, backed by huge pages where the system offers
-// them on request (fewer page faults on first touch).
+// them on request (allocate_block).
 constexpr std::size_t kDataAlignment = 64;
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-constexpr std::size_t kHugePageThreshold = std::size_t{4} << 20;
 
 // Returns the aligned data address; `block` receives what to free. Plain
 // malloc underneath (not an aligned allocator) so that the C library's
 // heuristics keep reusing large blocks instead of mapping fresh pages per call.
 char* allocate_data(std::size_t bytes, void*& block) {
     if (bytes > SIZE_MAX - kDataAlignment) return nullptr;
-    block = std::malloc(bytes + kDataAlignment - 1);
+    block = allocate_block(bytes + kDataAlignment - 1, std::malloc);
     if (block == nullptr) return nullptr;
     const auto start = (reinterpret_cast<std::uintptr_t>(block) + kDataAlignment - 1) & ~(kDataAlignment - 1);
-#ifdef MADV_HUGEPAGE
-    if (bytes >= kHugePageThreshold) {
-        const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
-        const std::uintptr_t last = (start + bytes) & ~(kHugePage - 1);
-        if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-    }
-#endif
     return reinterpret_cast<char*>(start);
 }
 

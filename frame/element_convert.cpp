@@ -6,21 +6,10 @@
 #include <type_traits>
 
 #include "ref.h"
+#include "strided.h"
 
 namespace zalmor::frame {
 namespace {
-
-template <class T>
-T load(const char* item) {
-    T value;
-    std::memcpy(&value, item, sizeof value);
-    return value;
-}
-
-template <class T>
-void store(char* item, T value) {
-    std::memcpy(item, &value, sizeof value);
-}
 
 template <class T>
 constexpr const char* integer_name() {

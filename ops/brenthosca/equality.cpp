@@ -26,10 +26,7 @@ ZALMOR_INLINE bool same_contiguous(const char* a, const char* b, std::ptrdiff_t 
         if (simd::any(~((e0 & e1) & (e2 & e3)))) return false;
     }
     for (; i < n; ++i) {
-        T x, y;
-        std::memcpy(&x, a + size * i, size);
-        std::memcpy(&y, b + size * i, size);
-        if (!(x == y)) return false;
+        if (!(frame::load<T>(a + size * i) == frame::load<T>(b + size * i))) return false;
     }
     return true;
 }

@@ -1,5 +1,6 @@
 #include "ops/brenthosca/equality_rows.h"
 
+#include "common/closeness.h"
 #include "frame/views.h"
 #include "ops/brenthosca/equality.h"
 #include "ops/brenthosca/siblings.h"
@@ -8,16 +9,6 @@ namespace zalmor::brenthosca {
 namespace {
 
 using frame::Strided;
-
-// The tolerances of a call: the record's first __pyx_n fields over the defaults.
-template <class Record>
-void resolve(const Record* opt, double& rtol, double& atol) noexcept {
-    rtol = 1e-05;
-    atol = 1e-08;
-    if (opt == nullptr) return;
-    if (opt->__pyx_n >= 1) rtol = opt->rtol;
-    if (opt->__pyx_n >= 2) atol = opt->atol;
-}
 
 // Calls the sibling's scalar test on pairs in increasing index order until
 // one gives `decisive` (non-zero: close); returns whether one did.
@@ -47,7 +38,7 @@ int scalar_close(Complex x, Complex y, __pyx_opt_args_6zalmor_3ops_10hemvarinto_
 template <class X, class Scalar, class Record>
 int close_row(__Pyx_memviewslice a, __Pyx_memviewslice b, const Record* opt, bool any) {
     double rtol, atol;
-    resolve(opt, rtol, atol);
+    tolerances(opt, rtol, atol);
     if (a.shape[0] != b.shape[0]) return 0;
     const bool found = find_pair<X, Scalar>(
         a, b, rtol, atol, [](X x, X y, Scalar* r) { return scalar_close(x, y, r); }, any);

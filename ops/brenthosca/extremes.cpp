@@ -10,15 +10,12 @@ namespace zalmor::brenthosca {
 namespace {
 
 using frame::Strided;
+using simd::Magnitude;
 using V = simd::Vec<double>;
 
 struct Same {
     ZALMOR_INLINE double operator()(double x) const noexcept { return x; }
     ZALMOR_INLINE V operator()(V x) const noexcept { return x; }
-};
-struct Magnitude {
-    ZALMOR_INLINE double operator()(double x) const noexcept { return std::fabs(x); }
-    ZALMOR_INLINE V operator()(V x) const noexcept { return simd::abs<double>(x); }
 };
 
 // Elements per vector pass over contiguous data: a multiple of 16 that stays

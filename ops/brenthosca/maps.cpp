@@ -1,26 +1,16 @@
 #include "ops/brenthosca/maps.h"
 
 #include "ops/brenthosca/complex_libm.h"
+#include "ops/brenthosca/simd.h"
 
 namespace zalmor::brenthosca {
 namespace {
 
-template <class T>
-inline T load(const char* p) noexcept {
-    T v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
+using frame::load;
+using frame::store;
 
-template <class T>
-inline void store(char* p, T v) noexcept {
-    std::memcpy(p, &v, sizeof v);
-}
-
-// Contiguous input and output: plain loops the compiler vectorises, built for
-// AVX2 and for the baseline, chosen at load time.
-#define ZALMOR_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-
+// Contiguous input and output: plain loops the compiler vectorises, built as
+// the vector clones (simd.h).
 ZALMOR_VECTOR_CLONES void sign_contiguous(const char* in, char* out, std::ptrdiff_t n) noexcept {
     for (std::ptrdiff_t i = 0; i < n; ++i) store<std::int32_t>(out + 4 * i, sign_of(load<double>(in + 8 * i)));
 }

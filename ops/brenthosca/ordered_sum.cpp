@@ -47,6 +47,7 @@ namespace {
 
 using simd::Lanes;
 using simd::MaskOf;
+using simd::Magnitude;
 using simd::Vec;
 
 template <class T>
@@ -101,20 +102,11 @@ struct Value {
 };
 using Signed = Value<false>;
 using Unsigned = Value<true>;
-struct Magnitude {
-    static constexpr bool nonnegative = true;
-    ZALMOR_INLINE double operator()(double x) const noexcept { return std::fabs(x); }
-    ZALMOR_INLINE Vec<double> operator()(Vec<double> x) const noexcept { return simd::abs<double>(x); }
-};
 
 // The running sum one element at a time.
 template <class T, class F>
 ZALMOR_INLINE T add_each(T s, const char* p, std::ptrdiff_t count, F term) noexcept {
-    for (std::ptrdiff_t j = 0; j < count; ++j) {
-        T x;
-        std::memcpy(&x, p + j * sizeof(T), sizeof x);
-        s = s + term(x);
-    }
+    for (std::ptrdiff_t j = 0; j < count; ++j) s = s + term(frame::load<T>(p + j * sizeof(T)));
     return s;
 }
 
@@ -273,7 +265,7 @@ ZALMOR_VECTOR_CLONES float add_floats(float s, const char* xs, std::ptrdiff_t n)
 // terms do not know.) In any other mode that the caller has set, the terms go
 // one at a time.
 bool rounding_to_nearest() noexcept {
-#if defined(__x86_64__)
+#ifdef ZALMOR_X86
     return (__builtin_ia32_stmxcsr() & 0x6000u) == 0;  // the SSE unit's mode, which the kernels use
 #else
     return std::fegetround() == FE_TONEAREST;

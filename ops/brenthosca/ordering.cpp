@@ -1,11 +1,11 @@
 #include "ops/brenthosca/ordering.h"
 
-#include <sys/mman.h>
-
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+
+#include "common/large_blocks.h"
 
 namespace zalmor::brenthosca {
 
@@ -63,14 +63,6 @@ struct DescendingKey {
         return is_nan_bits(bits) ? kNanKey : kLastNumberKey - key_of(bits);
     }
 };
-
-inline Key load_bits(const char* p) noexcept {
-    Key bits;
-    std::memcpy(&bits, p, sizeof bits);
-    return bits;
-}
-
-inline void store_bits(char* p, Key bits) noexcept { std::memcpy(p, &bits, sizeof bits); }
 
 // Element i of a vector whose elements lie `stride` bytes apart.
 template <class Byte>
@@ -138,8 +130,8 @@ struct ArrayAccess {
 struct StridedKeys {
     char* data;
     std::ptrdiff_t stride;
-    Key get(std::size_t i) const noexcept { return load_bits(element(data, i, stride)); }
-    void set(std::size_t i, Key k) const noexcept { store_bits(element(data, i, stride), k); }
+    Key get(std::size_t i) const noexcept { return frame::load<Key>(element(data, i, stride)); }
+    void set(std::size_t i, Key k) const noexcept { frame::store(element(data, i, stride), k); }
 };
 
 // Moves the elements for which in_left holds to the front, without branches;
@@ -308,9 +300,6 @@ void distribute(const Histograms& h, int d, std::size_t n, Source source, Place 
 
 // ---- working memory ---------------------------------------------------------------
 
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-constexpr std::size_t kHugePageFrom = std::size_t{4} << 20;
-
 // An uninitialised array of trivially copyable T; empty when the allocation
 // fails. Large blocks ask for huge pages.
 template <class T>
@@ -324,24 +313,12 @@ public:
     T* allocate(std::size_t n) noexcept {
         if (n > SIZE_MAX / sizeof(T)) return nullptr;
         const std::size_t bytes = n * sizeof(T);
-        data_ = static_cast<T*>(allocate_(bytes != 0 ? bytes : 1));
-        if (data_ != nullptr && bytes >= kHugePageFrom) advise_huge_pages(bytes);
+        data_ = static_cast<T*>(allocate_block(bytes != 0 ? bytes : 1, allocate_));
         return data_;
     }
     T* get() const noexcept { return data_; }
 
 private:
-    void advise_huge_pages(std::size_t bytes) const noexcept {
-#ifdef MADV_HUGEPAGE
-        const auto start = reinterpret_cast<std::uintptr_t>(data_);
-        const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
-        const std::uintptr_t last = (start + bytes) & ~(kHugePage - 1);
-        if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#else
-        (void)bytes;
-#endif
-    }
-
     Allocate allocate_;
     T* data_ = nullptr;
 };
@@ -399,7 +376,7 @@ void sort_in_place(char* data, std::ptrdiff_t length, std::ptrdiff_t stride, All
     if (own_memory) {
         for (std::size_t i = 0; i < n; ++i) keys[i] = key_of(keys[i]);
     } else {
-        for (std::size_t i = 0; i < n; ++i) keys[i] = key_of(load_bits(at(i)));
+        for (std::size_t i = 0; i < n; ++i) keys[i] = key_of(frame::load<Key>(at(i)));
     }
 
     // Room for a second copy of the keys: the radix sort's other half, or the
@@ -418,7 +395,7 @@ void sort_in_place(char* data, std::ptrdiff_t length, std::ptrdiff_t stride, All
     if (own_memory) {
         for (std::size_t i = 0; i < n; ++i) keys[i] = bits_of(sorted[i]);
     } else {
-        for (std::size_t i = 0; i < n; ++i) store_bits(at(i), bits_of(sorted[i]));
+        for (std::size_t i = 0; i < n; ++i) frame::store(at(i), bits_of(sorted[i]));
     }
 }
 
@@ -426,27 +403,18 @@ namespace {
 
 // ---- argsort --------------------------------------------------------------------
 
-// The bits of element i of the input, through its stride or 8 bytes apart.
-struct StridedBits {
-    const char* data;
-    std::ptrdiff_t stride;
-    Key operator()(std::size_t i) const noexcept { return load_bits(element(data, i, stride)); }
-};
-struct ContiguousBits {
-    const char* data;
-    Key operator()(std::size_t i) const noexcept { return load_bits(data + sizeof(Key) * i); }
-};
-
-// Stable LSD radix sort of the positions: the first pass reads the input, the
-// last writes the positions to the sink. `work` has room for 2n records.
+// Stable LSD radix sort of the positions: the first pass reads the input (the
+// bits of element i are bits[i]: a frame::Strided or frame::Contiguous of
+// Key), the last writes the positions to the sink. `work` has room for 2n
+// records.
 template <class Bits, class KeyFn>
 ArgsortOutcome radix_positions(Bits bits, std::size_t n, KeyFn key, Keyed* work, PositionsSink sink,
                                void* context) {
     Histograms h{};
-    for (std::size_t i = 0; i < n; ++i) count_key(h, key(bits(i)));
+    for (std::size_t i = 0; i < n; ++i) count_key(h, key(bits[i]));
     int digits[kDigits];
-    const int live = digits_to_sort(h, n, key(bits(0)), digits);
-    auto from_input = [bits, key](std::size_t i) { return Keyed{key(bits(i)), i}; };
+    const int live = digits_to_sort(h, n, key(bits[0]), digits);
+    auto from_input = [bits, key](std::size_t i) { return Keyed{key(bits[i]), i}; };
     if (live == 0) {  // all keys equal
         std::uint64_t* out = sink(context);
         if (out == nullptr) return ArgsortOutcome::abandoned;
@@ -484,7 +452,7 @@ ArgsortOutcome sorted_positions(Bits bits, std::size_t n, KeyFn key, PositionsSi
     if (work.allocate(2 * n) == nullptr) return ArgsortOutcome::no_memory;
     if (n >= kArgsortRadixFrom) return radix_positions(bits, n, key, work.get(), sink, context);
     Keyed* a = work.get();
-    for (std::size_t i = 0; i < n; ++i) a[i] = Keyed{key(bits(i)), i};
+    for (std::size_t i = 0; i < n; ++i) a[i] = Keyed{key(bits[i]), i};
     quick_sort(a, n, a + n, KeyedBefore{});
     std::uint64_t* out = sink(context);
     if (out == nullptr) return ArgsortOutcome::abandoned;
@@ -519,9 +487,9 @@ ArgsortOutcome argsort_positions(frame::Strided<double> xs, bool reverse, Positi
         return ArgsortOutcome::done;
     }
     if (xs.contiguous()) {
-        return sorted_positions(ContiguousBits{xs.data}, n, reverse, sink, context, allocate);
+        return sorted_positions(frame::Contiguous<Key>{xs.data}, n, reverse, sink, context, allocate);
     }
-    return sorted_positions(StridedBits{xs.data, xs.stride}, n, reverse, sink, context, allocate);
+    return sorted_positions(frame::Strided<Key>{xs.data, xs.n, xs.stride}, n, reverse, sink, context, allocate);
 }
 
 // ---- gather ------------------------------------------------------------------------
@@ -534,33 +502,13 @@ template <class Values, class Positions>
 bool gather_checked(std::size_t n, Values value, Positions position, double* out) noexcept {
     bool outside = false;
     for (std::size_t i = 0; i < n; ++i) {
-        const std::uint64_t p = position(i);
+        const std::uint64_t p = position[i];
         const bool in = p < n;
         outside |= !in;
-        out[i] = value(in ? p : 0);
+        out[i] = value[in ? p : 0];
     }
     return !outside;
 }
-
-template <class T>
-struct StridedRead {
-    const char* data;
-    std::ptrdiff_t stride;
-    T operator()(std::size_t i) const noexcept {
-        T value;
-        std::memcpy(&value, element(data, i, stride), sizeof value);
-        return value;
-    }
-};
-template <class T>
-struct ContiguousRead {
-    const char* data;
-    T operator()(std::size_t i) const noexcept {
-        T value;
-        std::memcpy(&value, data + sizeof(T) * i, sizeof value);
-        return value;
-    }
-};
 
 }  // namespace
 
@@ -569,11 +517,10 @@ bool gather(frame::Strided<double> xs, frame::Strided<std::uint64_t> positions, 
     if (positions.n < xs.n) return false;
     const auto n = static_cast<std::size_t>(xs.n);
     if (xs.contiguous() && positions.contiguous()) {
-        return gather_checked(n, ContiguousRead<double>{xs.data}, ContiguousRead<std::uint64_t>{positions.data},
+        return gather_checked(n, frame::Contiguous<double>{xs.data}, frame::Contiguous<std::uint64_t>{positions.data},
                               out);
     }
-    return gather_checked(n, StridedRead<double>{xs.data, xs.stride},
-                          StridedRead<std::uint64_t>{positions.data, positions.stride}, out);
+    return gather_checked(n, xs, positions, out);
 }
 
 }  // namespace zalmor::brenthosca

@@ -42,7 +42,7 @@
 #include "ops/brenthosca/ordered_sum.h"
 #include "ops/brenthosca/simd.h"
 
-#if defined(__x86_64__) && !defined(ZALMOR_PORTABLE)
+#ifdef ZALMOR_X86
 #include <immintrin.h>
 #endif
 
@@ -109,7 +109,7 @@ std::ptrdiff_t lanes_portable(const char* xs, std::ptrdiff_t n, double* out, std
     for (; i + W <= n; i += W) {
         V p;
         const M ok = shortcut_lanes<V, M>(simd::abs<double>(simd::load<double>(xs + 8 * i)), p);
-        std::memcpy(out + i, &p, sizeof p);
+        frame::store(reinterpret_cast<char*>(out + i), p);
         for (int l = 0; l < W; ++l) {  // without branches: the refused lanes are rare and random
             left[count] = static_cast<std::int32_t>(i + l);
             count += ok[l] == 0;
@@ -118,8 +118,7 @@ std::ptrdiff_t lanes_portable(const char* xs, std::ptrdiff_t n, double* out, std
     return i;
 }
 
-#if defined(__x86_64__) && !defined(ZALMOR_PORTABLE)
-#define ZALMOR_X86_SQUARES 1
+#ifdef ZALMOR_X86
 
 // AVX2 with fused multiply-add: the error of a * a in one instruction.
 __attribute__((target("avx2,fma"))) std::ptrdiff_t lanes_avx2(const char* xs, std::ptrdiff_t n, double* out,
@@ -190,7 +189,7 @@ __attribute__((target("avx512f,avx512vl"))) std::ptrdiff_t lanes_avx512(const ch
 
 LaneKernel lane_kernel(SquareTarget target) noexcept {
     switch (target) {
-#ifdef ZALMOR_X86_SQUARES
+#ifdef ZALMOR_X86
     case SquareTarget::avx512: return lanes_avx512;
     case SquareTarget::avx2: return lanes_avx2;
 #else
@@ -203,7 +202,7 @@ LaneKernel lane_kernel(SquareTarget target) noexcept {
 }
 
 SquareTarget best_target() noexcept {
-#ifdef ZALMOR_X86_SQUARES
+#ifdef ZALMOR_X86
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) return SquareTarget::avx512;
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return SquareTarget::avx2;
@@ -259,9 +258,7 @@ void squares_of_chunk(LaneKernel lanes, const char* xs, std::ptrdiff_t n, double
     std::int32_t left[kChunk + 8];  // the elements for pow (and room for a whole vector store)
     int count = 0;
     for (std::ptrdiff_t i = lanes(xs, n, out, left, count); i < n; ++i) {
-        double x;
-        std::memcpy(&x, xs + 8 * i, sizeof x);
-        if (!square_shortcut(x, out + i)) left[count++] = static_cast<std::int32_t>(i);
+        if (!square_shortcut(frame::load<double>(xs + 8 * i), out + i)) left[count++] = static_cast<std::int32_t>(i);
     }
     const double h = running != nullptr ? half_grid(*running) : 0.0;
     const double inverse_h = h > 0.0 ? 1.0 / h : 0.0;  // exact: a power of two
@@ -357,11 +354,7 @@ namespace {
 void chunk_of_squares(SquareTarget target, const char* xs, std::ptrdiff_t n, double* out,
                       const double* running) noexcept {
     if (!square_shortcut_in_use()) {
-        for (std::ptrdiff_t i = 0; i < n; ++i) {
-            double x;
-            std::memcpy(&x, xs + 8 * i, sizeof x);
-            out[i] = libm_pow_square(x);
-        }
+        for (std::ptrdiff_t i = 0; i < n; ++i) out[i] = libm_pow_square(frame::load<double>(xs + 8 * i));
         return;
     }
     squares_of_chunk(lane_kernel(target), xs, n, out, running);

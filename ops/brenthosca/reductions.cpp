@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <type_traits>
 
 #include "ops/brenthosca/elements.h"
@@ -49,11 +50,7 @@ ZALMOR_INLINE U wrapping_fold(U start, const char* p, std::ptrdiff_t n, Op op) n
     const V a = op(op(a0, a1), op(a2, a3));
     U acc = start;
     for (int l = 0; l < W; ++l) acc = op(acc, a[l]);
-    for (; i < n; ++i) {
-        U x;
-        std::memcpy(&x, p + sizeof(U) * i, sizeof x);
-        acc = op(acc, x);
-    }
+    for (; i < n; ++i) acc = op(acc, frame::load<U>(p + sizeof(U) * i));
     return acc;
 }
 
@@ -97,26 +94,35 @@ T wrapping(Strided<T> xs, Op op) noexcept {
 // Strided elements are gathered into a contiguous block at a time.
 constexpr std::ptrdiff_t kGather = 512;
 
+// Hands f(x) over the elements of xs to use(p, m, block), left to right,
+// m <= kGather contiguous values of type Out at p at a time: gathered into
+// `block` (then p is block), or, when xs is contiguous and f keeps its
+// elements as they are, where they lie. `use` may write over the block.
+template <class Out, class X, class F, class Use>
+void in_blocks(Strided<X> xs, F f, Use use) noexcept {
+    constexpr bool as_they_are = std::is_same_v<Out, X> && std::is_same_v<F, std::identity>;
+    Out block[kGather];
+    for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
+        const std::ptrdiff_t m = std::min(kGather, xs.n - i);
+        if (as_they_are && xs.contiguous()) {
+            use(xs.data + i * xs.stride, m, block);
+            continue;
+        }
+        for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = f(xs[i + j]);
+        use(reinterpret_cast<const char*>(block), m, block);
+    }
+}
+
 // s + t(x) over the elements of xs, left to right.
 double add_terms(double s, Strided<double> xs, Term term) noexcept {
     if (xs.contiguous()) return add_in_order(s, xs.data, xs.n, term);
-    double block[kGather];
-    for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
-        const std::ptrdiff_t m = std::min(kGather, xs.n - i);
-        for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = xs[i + j];
-        s = add_in_order(s, reinterpret_cast<const char*>(block), m, term);
-    }
+    in_blocks<double>(xs, std::identity{}, [&](const char* p, std::ptrdiff_t m, double*) { s = add_in_order(s, p, m, term); });
     return s;
 }
 
 float add_floats(float s, Strided<float> xs) noexcept {
     if (xs.contiguous()) return add_in_order(s, xs.data, xs.n);
-    float block[kGather];
-    for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
-        const std::ptrdiff_t m = std::min(kGather, xs.n - i);
-        for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = xs[i + j];
-        s = add_in_order(s, reinterpret_cast<const char*>(block), m);
-    }
+    in_blocks<float>(xs, std::identity{}, [&](const char* p, std::ptrdiff_t m, float*) { s = add_in_order(s, p, m); });
     return s;
 }
 
@@ -128,11 +134,7 @@ float add_floats(float s, Strided<float> xs) noexcept {
 [[gnu::noinline]] void add_complex(Strided<Complex> xs, double (&out)[2]) noexcept {
     typedef double Pair __attribute__((vector_size(16)));
     Pair acc{0.0, 0.0};
-    for (std::ptrdiff_t i = 0; i < xs.n; ++i) {
-        Pair z;
-        std::memcpy(&z, xs.data + i * xs.stride, sizeof z);
-        acc = acc + z;
-    }
+    for (std::ptrdiff_t i = 0; i < xs.n; ++i) acc = acc + frame::load<Pair>(xs.data + i * xs.stride);
     std::memcpy(out, &acc, sizeof out);
 }
 
@@ -155,51 +157,53 @@ ZALMOR_VECTOR_CLONES std::ptrdiff_t count_nonzero_contiguous(const char* p, std:
     for (; i + 4 <= n; i += 4) counts -= (simd::load<double>(p + 8 * i) != V{});  // NaN counts
     std::ptrdiff_t count = 0;
     for (int l = 0; l < 4; ++l) count += counts[l];
-    for (; i < n; ++i) {
-        double x;
-        std::memcpy(&x, p + 8 * i, sizeof x);
-        count += x != 0.0 ? 1 : 0;
-    }
+    for (; i < n; ++i) count += frame::load<double>(p + 8 * i) != 0.0 ? 1 : 0;
     return count;
 }
 
-// |x| of the elements [i, i + m) of xs into block: absolute values of reals,
-// moduli of complex values (the C library's cabs, many at a time).
-void magnitudes(Strided<double> xs, std::ptrdiff_t i, std::ptrdiff_t m, double* block) noexcept {
-    for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = std::fabs(xs[i + j]);
+// Calls use(block, m, first) for the magnitudes of xs a block at a time: the
+// absolute values of reals, the moduli of complex values (the C library's cabs,
+// many at a time), of the elements [first, first + m).
+template <class Use>
+void magnitude_blocks(Strided<double> xs, Use use) noexcept {
+    in_blocks<double>(xs, simd::Magnitude{}, [&, first = std::ptrdiff_t{0}](const char*, std::ptrdiff_t m,
+                                                                           double* block) mutable {
+        use(block, m, first);
+        first += m;
+    });
 }
-void magnitudes(Strided<Complex> xs, std::ptrdiff_t i, std::ptrdiff_t m, double* block) noexcept {
-    cabs_many(xs.data + i * xs.stride, m, xs.stride, block);
+template <class Use>
+void magnitude_blocks(Strided<Complex> xs, Use use) noexcept {
+    double block[kGather];
+    for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
+        const std::ptrdiff_t m = std::min(kGather, xs.n - i);
+        cabs_many(xs.data + i * xs.stride, m, xs.stride, block);
+        use(block, m, i);
+    }
 }
 
 // Largest or smallest modulus by the running rule (a NaN first stays).
 double extreme_modulus(Strided<Complex> xs, bool largest) noexcept {
-    double block[kGather];
     double m = 0.0;
-    for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
-        const std::ptrdiff_t count = std::min(kGather, xs.n - i);
-        magnitudes(xs, i, count, block);
+    magnitude_blocks(xs, [&](const double* block, std::ptrdiff_t count, std::ptrdiff_t first) {
         for (std::ptrdiff_t j = 0; j < count; ++j) {
-            if (i + j == 0 || (largest ? block[j] > m : block[j] < m)) m = block[j];
+            if (first + j == 0 || (largest ? block[j] > m : block[j] < m)) m = block[j];
         }
-    }
+    });
     return m;
 }
 
 // 0 + pow(|x|, 2.0) over the elements of xs, left to right, with pow's own
-// squares (add_pow_squares), a block of magnitudes at a time unless contiguous.
+// squares (add_pow_squares).
 template <class X>
 double sum_of_pow_squares(Strided<X> xs) noexcept {
     if constexpr (std::is_same_v<X, double>) {
         if (xs.contiguous()) return add_pow_squares(0.0, xs.data, xs.n);
     }
-    double block[kGather];
     double s = 0.0;
-    for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
-        const std::ptrdiff_t m = std::min(kGather, xs.n - i);
-        magnitudes(xs, i, m, block);
+    magnitude_blocks(xs, [&s](const double* block, std::ptrdiff_t m, std::ptrdiff_t) {
         s = add_pow_squares(s, reinterpret_cast<const char*>(block), m);
-    }
+    });
     return s;
 }
 
@@ -212,18 +216,16 @@ double power_sum(Strided<X> xs, double order) noexcept {
     if constexpr (std::is_same_v<X, double>) {
         if (order == 1.0) return add_terms(0.0, xs, Term::magnitude);
     }
-    double block[kGather];
     double s = 0.0;
-    for (std::ptrdiff_t i = 0; i < xs.n; i += kGather) {
-        const std::ptrdiff_t m = std::min(kGather, xs.n - i);
-        magnitudes(xs, i, m, block);
+    magnitude_blocks(xs, [&](double* block, std::ptrdiff_t m, std::ptrdiff_t) {
         if (order != 1.0) {
             for (std::ptrdiff_t j = 0; j < m; ++j) block[j] = std::pow(block[j], order);
         }
         s = add_in_order(s, reinterpret_cast<const char*>(block), m, Term::value);
-    }
+    });
     return s;
 }
+
 
 
 }  // namespace

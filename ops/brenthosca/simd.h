@@ -2,23 +2,34 @@
 //
 // A loop written with these types is compiled once per entry of
 // ZALMOR_VECTOR_CLONES (AVX2 and the x86-64 baseline) and the loader picks the
-// best copy for the running processor. Vector code here never contracts a*b+c
-// (the build sets -ffp-contract=off), so a lane computes exactly what the
-// scalar expression computes.
+// best copy for the running processor. A portable build (no ZALMOR_X86,
+// common/target.h) compiles it once, for the baseline of its target: GCC
+// lowers the vector types to what that target has. Vector code here never
+// contracts a*b+c (the build sets -ffp-contract=off), so a lane computes
+// exactly what the scalar expression computes.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+#include "common/target.h"
+#include "frame/strided.h"
 
 // Vector values only travel between inlined helpers, never across a call
 // boundary, so the baseline clone's calling convention for them is moot.
 #pragma GCC diagnostic ignored "-Wpsabi"
 
+#ifdef ZALMOR_X86
 #define ZALMOR_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 // Also an AVX-512 copy (x86-64-v4), for loops that multiply 64-bit integers:
 // AVX2 has no instruction for that.
 #define ZALMOR_WIDE_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+#else
+#define ZALMOR_VECTOR_CLONES
+#define ZALMOR_WIDE_VECTOR_CLONES
+#endif
 #define ZALMOR_INLINE inline __attribute__((always_inline))
 
 namespace zalmor::brenthosca::simd {
@@ -56,12 +67,10 @@ using Vec = typename Lanes<T>::V;
 template <class T>
 using MaskOf = typename Lanes<T>::Mask;
 
-// Unaligned load of one vector from p (any alignment).
+// One vector from p (any alignment).
 template <class T>
 ZALMOR_INLINE Vec<T> load(const char* p) noexcept {
-    Vec<T> v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
+    return frame::load<Vec<T>>(p);
 }
 
 template <class T>
@@ -78,6 +87,13 @@ ZALMOR_INLINE Vec<T> abs(Vec<T> v) noexcept {
     const M sign = (M)broadcast<T>(T(-0.0));
     return (Vec<T>)((M)v & ~sign);
 }
+
+// |x| of a double, or of each lane of a vector of them.
+struct Magnitude {
+    static constexpr bool nonnegative = true;  // for the ordered sums' terms
+    ZALMOR_INLINE double operator()(double x) const noexcept { return std::fabs(x); }
+    ZALMOR_INLINE Vec<double> operator()(Vec<double> x) const noexcept { return abs<double>(x); }
+};
 
 // Whether any lane of the mask is set: the two halves folded, then tested.
 template <class M>

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "common/closeness.h"
 #include "frame/module.h"
 #include "zalmor/capi.h"
 
@@ -11,18 +12,6 @@ PyMODINIT_FUNC PyInit_hemvarinto(void);
 
 namespace zalmor::hemvarinto {
 namespace {
-
-constexpr double kRtol = 1e-05;
-constexpr double kAtol = 1e-08;
-
-template <class Record>
-void tolerances(const Record* opt, double& rtol, double& atol) {
-    rtol = kRtol;
-    atol = kAtol;
-    if (opt == nullptr) return;
-    if (opt->__pyx_n >= 1) rtol = opt->rtol;
-    if (opt->__pyx_n >= 2) atol = opt->atol;
-}
 
 // |a - b| <= atol + rtol * |b|; NaN is never close, equal values (infinities
 // included) always are.
