@@ -33,6 +33,7 @@
 #include <cstring>
 
 #include "ops/brenthosca/libm_complex.h"
+#include "common/xorshift.h"
 #include "ops/brenthosca/simd.h"
 
 namespace zalmor::brenthosca {
@@ -154,13 +155,7 @@ bool same(double a, double b) noexcept { return std::memcmp(&a, &b, sizeof a) ==
 
 // The check at first use (see above): two thousand values, both functions.
 bool lanes_agree_with_libm() noexcept {
-    std::uint64_t state = 0x2545f4914f6cdd1du;
-    auto next = [&state]() noexcept {  // xorshift64*
-        state ^= state >> 12;
-        state ^= state << 25;
-        state ^= state >> 27;
-        return state * 0x2545f4914f6cdd1du;
-    };
+    Xorshift next{0x2545f4914f6cdd1du};
     auto unit = [&next]() noexcept { return 1.0 + static_cast<double>(next() >> 12) * 0x1p-52; };
     // exponents around the thresholds of both functions, and the ordinary range
     const int centres[] = {0, 0, 511, 512, -459, -460, -1022, -1060, 1021, -511, 60, -60};

@@ -40,6 +40,7 @@
 #include <cstring>
 
 #include "ops/brenthosca/ordered_sum.h"
+#include "common/xorshift.h"
 #include "ops/brenthosca/simd.h"
 
 #ifdef ZALMOR_X86
@@ -279,13 +280,7 @@ std::uint64_t bits_of(double x) noexcept {
 // a few margins of a midpoint, and squares of short integers (exact, or
 // exactly halfway), each taken by the shortcut compared with pow.
 bool shortcut_agrees_with_libm() noexcept {
-    std::uint64_t state = 0x9e3779b97f4a7c15u;
-    auto next = [&state]() noexcept {  // xorshift64*
-        state ^= state >> 12;
-        state ^= state << 25;
-        state ^= state >> 27;
-        return state * 0x2545f4914f6cdd1du;
-    };
+    Xorshift next{0x9e3779b97f4a7c15u};
     auto power_of_two = [](int e) noexcept {  // 2^e for a normal result
         double x;
         const std::uint64_t b = static_cast<std::uint64_t>(e + 1023) << 52;

@@ -16,6 +16,10 @@ struct Case {
 std::vector<Case>& registry();
 void record_failure(const char* file, int line, const std::string& what);
 
+// How many inputs a long check takes: the value of the environment variable
+// `name` when set (for a long run by hand), else `fallback`.
+long long check_count(const char* name, long long fallback);
+
 struct Register {
     Register(const char* name, void (*run)()) { registry().push_back({name, run}); }
 };

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "check.h"
@@ -17,6 +18,11 @@ std::vector<Case>& registry() {
 void record_failure(const char* file, int line, const std::string& what) {
     ++g_failures_in_case;
     std::printf("  %s:%d: check failed: %s\n", file, line, what.c_str());
+}
+
+long long check_count(const char* name, long long fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::atoll(value) : fallback;
 }
 
 }  // namespace zalmor::testing

@@ -53,8 +53,8 @@ double draw(std::mt19937_64& rng) {
 }  // namespace
 
 CORE_TEST(pow_squares_give_the_bits_of_pow) {
-    const char* env = std::getenv("ZALMOR_SQUARES_CHECK");
-    const long long total = env != nullptr ? std::atoll(env) : 400000;
+    const long long total = zalmor::testing::check_count("ZALMOR_SQUARES_CHECK", 400000);
+    const bool by_hand = std::getenv("ZALMOR_SQUARES_CHECK") != nullptr;
     std::mt19937_64 rng(20261208);
     constexpr std::size_t kBlock = 4096;
     std::vector<double> xs(kBlock), out(kBlock), in_place(kBlock);
@@ -91,7 +91,7 @@ CORE_TEST(pow_squares_give_the_bits_of_pow) {
         checked += static_cast<long long>(n);
     }
     CHECK_EQ(wrong, 0);
-    if (env != nullptr) {
+    if (by_hand) {
         std::printf("  %lld inputs, %lld wrong; shortcut %s, would take %lld (%lld within 1/8 of a midpoint); "
                     "kernels: portable%s%s\n", checked, wrong, square_shortcut_in_use() ? "in use" : "NOT in use",
                     taken, taken_near, supported(SquareTarget::avx2) ? ", avx2" : "",
@@ -113,8 +113,7 @@ CORE_TEST(sums_of_pow_squares_match_the_running_sum) {
     // The running sum decides which squares need pow: sums that start at
     // zero, that are large or small against their terms, and terms near
     // midpoints, infinite or NaN, with every kernel.
-    const char* env = std::getenv("ZALMOR_SQUARES_CHECK");  // elements, as above
-    const long long trials = env != nullptr ? std::max(300LL, std::atoll(env) / 1500) : 300;
+    const long long trials = std::max(300LL, zalmor::testing::check_count("ZALMOR_SQUARES_CHECK", 0) / 1500);
     std::mt19937_64 rng(7);
     const SquareTarget targets[] = {SquareTarget::portable, SquareTarget::avx2, SquareTarget::avx512};
     for (long long trial = 0; trial < trials; ++trial) {
