@@ -2,6 +2,7 @@
 # make test:  build, then run the whole test suite.
 # make test-sanitized: the suite again, with the modules built under ASan+UBSan.
 # make test-portable: the suite again, with the modules built portable (ZALMOR_PORTABLE).
+# make exactness: the long bit-for-bit checks against the C library (EXACTNESS_INPUTS).
 # make bench: the benchmark against NumPy.
 
 PYTHON ?= python3
@@ -18,7 +19,7 @@ CORE_TESTS_SANITIZED := build/core-tests-sanitized/core_tests
 CORE_TEST_SOURCES := $(wildcard tests/native/*) $(SOURCES)
 PORTABLE_SITE := build/portable-site
 
-.PHONY: build test test-long test-sanitized test-portable test-valgrind bench fuzz clean system-packages
+.PHONY: build test test-long test-sanitized test-portable test-valgrind exactness bench fuzz clean system-packages
 
 build: $(VENV)/.built-stamp $(CORE_TESTS)
 
@@ -92,6 +93,14 @@ test-portable: $(PORTABLE_SITE)/.built-stamp
 	@avx=$$(objdump -d --no-show-raw-insn $(PORTABLE_SITE)/zalmor/*/*.so | grep -cE '%[yz]mm'); \
 	  test "$$avx" = 0 || (echo "the portable modules hold $$avx AVX instructions"; exit 1)
 	$(PORTABLE_ENV) $(VPY) -m pytest -q tests
+
+# The bit-for-bit checks of the kernels that give the C library's results
+# (pow's squares, cabs, csqrt) at length: 10**9 inputs each by default, minutes.
+EXACTNESS_INPUTS ?= 1000000000
+
+exactness: build
+	ZALMOR_SQUARES_CHECK=$(EXACTNESS_INPUTS) $(CORE_TESTS) pow_squares
+	ZALMOR_COMPLEX_CHECK=$(EXACTNESS_INPUTS) $(CORE_TESTS) complex
 
 # A part of the suite under valgrind's memcheck: no errors and no definite
 # leaks from the modules.

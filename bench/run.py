@@ -270,6 +270,30 @@ def best_per_call_alternating(*runs):
     return [(min(t), statistics.median(t)) for t in times]
 
 
+def processor():
+    """The CPU model and the code the kernels dispatch to on it: the best of
+    x86-64-v4 (AVX-512), AVX2 and the baseline copies (FMA kernels with AVX2)."""
+    model, flags = platform.processor() or platform.machine(), set()
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                key, _, value = line.partition(":")
+                if key.strip() == "model name":
+                    model = value.strip()
+                elif key.strip() == "flags":
+                    flags = set(value.split())
+                    break
+    except OSError:
+        pass
+    if {"avx512f", "avx512vl", "avx512bw", "avx512dq"} <= flags:
+        target = "AVX-512 (x86-64-v4)"
+    elif {"avx2", "fma"} <= flags:
+        target = "AVX2 with FMA"
+    else:
+        target = "baseline" if flags else "unknown"
+    return model, target
+
+
 def machine_bounds(nb):
     x = np.ones(2**24, dtype=np.float64)  # 128 MiB, far beyond the caches
     seq = nb.seqadd_pass(x, 5) / x.size
@@ -521,6 +545,8 @@ def main():
           f"not set, nothing to unset: {', '.join(SLOW_ENV)}")
     nb = build_native()
     bounds = machine_bounds(nb)
+    model, target = processor()
+    print(f"{model}; kernels dispatched to {target}")
     print(f"NumPy {np.__version__}, Python {platform.python_version()}, {platform.machine()}; "
           f"read {bounds['read_GBps']:.1f} GB/s, write {bounds['write_GBps']:.1f} GB/s (memset; "
           f"{bounds['store_GBps']:.1f} in a store loop), "
@@ -565,7 +591,7 @@ def main():
 
     RESULTS.mkdir(parents=True, exist_ok=True)
     report = {"machine": {"python": platform.python_version(), "numpy": np.__version__,
-                          "processor": platform.processor() or platform.machine(),
+                          "processor": model, "dispatch": target,
                           "cpus": os.cpu_count(), "unset": unset or "", **bounds},
               "sizes": sizes, "results": results, "inv": inv_results, "skipped": missing,
               "unmatched": unmatched, "failed": failed}
