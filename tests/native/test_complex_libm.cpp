@@ -29,7 +29,11 @@ double part(std::mt19937_64& rng, double other) {
         case 0: std::memcpy(&x, &u, sizeof x); break;  // any bits
         case 1: x = other; break;
         case 2: x = other * (1.0 + std::ldexp(unit, -20 - static_cast<int>(rng() % 40))); break;
-        case 3: x = std::ldexp(unit, std::ilogb(other == 0 ? 1.0 : other) - static_cast<int>(rng() % 64)); break;
+        case 3: {  // up to 2^-64 of the other part
+            const int e = std::isfinite(other) && other != 0 ? std::ilogb(other) : 0;
+            x = std::ldexp(unit, e - static_cast<int>(rng() % 64));
+            break;
+        }
         case 4: x = std::ldexp(unit, 505 + static_cast<int>(rng() % 12)); break;
         case 5: x = std::ldexp(unit, -465 + static_cast<int>(rng() % 12)); break;
         case 6: x = rng() % 4 == 0 ? 0.0 : std::ldexp(unit, static_cast<int>(rng() % 2100) - 1074); break;

@@ -30,6 +30,7 @@ std::uint64_t bits(double x) {
 // units of the spacing at x*x (0 on a midpoint, 1/2 for an exact square).
 double midpoint_distance(double x) {
     const double p = x * x;
+    if (!std::isfinite(p) || p == 0.0) return NAN;
     const double u = std::ldexp(1.0, std::ilogb(p) - 52);
     return 0.5 - std::fabs(std::fma(x, x, -p)) / u;
 }
