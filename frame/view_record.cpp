@@ -24,13 +24,20 @@ int fill_record(ViewObject* owner, int ndim, const TypeInfo& type, bool fresh, b
                 __Pyx_memviewslice& out) {
     const Py_buffer& buf = owner->view;
     if (check_buffer(buf, ndim, type, fresh && check_format) < 0) return -1;
-    Layout layout;
-    if (buffer_layout(buf, layout) < 0) return -1;
     out = __Pyx_memviewslice{};
-    out.data = layout.data;
-    for (int d = 0; d < ndim; ++d) {
-        out.shape[d] = layout.shape[d];
-        out.strides[d] = layout.strides[d];
+    out.data = static_cast<char*>(buf.buf);
+    if (buf.shape != nullptr && buf.strides != nullptr) {  // as every array here exports
+        for (int d = 0; d < ndim; ++d) {
+            out.shape[d] = buf.shape[d];
+            out.strides[d] = buf.strides[d];
+        }
+    } else {  // an exporter that left them out (a full layout costs more)
+        Layout layout;
+        if (buffer_layout(buf, layout) < 0) return -1;
+        for (int d = 0; d < ndim; ++d) {
+            out.shape[d] = layout.shape[d];
+            out.strides[d] = layout.strides[d];
+        }
     }
     for (Py_ssize_t& s : out.suboffsets) s = -1;
     out.memview = reinterpret_cast<__pyx_memoryview_obj*>(owner);
