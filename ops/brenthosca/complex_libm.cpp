@@ -83,13 +83,13 @@ ZALMOR_INLINE M csqrt_lanes(V re, V im, V& real, V& imag) noexcept {
     const V x = simd::abs<double>(re), y = simd::abs<double>(im);
     const M plain = finite & (re != 0.0) & (im != 0.0) & (x <= DBL_MAX / 4) & (y <= DBL_MAX / 4) &
                     ~((x < 2 * DBL_MIN) & (y < 2 * DBL_MIN));
+    // d + x for x > 0 and d - x otherwise are both d + |x|: one root and one
+    // quotient serve both branches.
     const M positive = re > 0.0;
-    const V r_pos = square_root(0.5 * (d + re));
-    const V s_pos = 0.5 * (im / r_pos);
-    const V s_neg = square_root(0.5 * (d - re));
-    const V r_neg = simd::abs<double>(0.5 * (im / s_neg));
-    const V s = positive ? s_pos : s_neg;
-    real = positive ? r_pos : r_neg;
+    const V root = square_root(0.5 * (d + x));
+    const V half = 0.5 * (im / root);
+    const V s = positive ? half : root;
+    real = positive ? root : simd::abs<double>(half);
     imag = (V)(((M)s & ~kSign) | ((M)im & kSign));
     return plain;
 }

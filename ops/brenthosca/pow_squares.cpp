@@ -218,12 +218,7 @@ constexpr std::ptrdiff_t kChunk = 512;
 // well inside the range; else 0.
 double half_grid(double s) noexcept {
     if (!(s >= 0x1p-900 && s <= 0x1p1000)) return 0.0;
-    std::uint64_t b;
-    std::memcpy(&b, &s, sizeof b);
-    b &= static_cast<std::uint64_t>(kExponent);
-    double binade;
-    std::memcpy(&binade, &b, sizeof binade);
-    return binade * 0x1p-53;
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(s) & static_cast<std::uint64_t>(kExponent)) * 0x1p-53;
 }
 
 // Whether pow's square of a, whichever way pow rounds it, adds alike to every
@@ -239,11 +234,8 @@ bool adds_alike(double a, double h, double inverse_h, double& p) noexcept {
     const double err = square_error(a, p);
     if (err == 0.0) return true;  // exact: pow gives p
     if (!(p < h * 0x1p52)) return false;  // h divides p
-    std::uint64_t b;
-    std::memcpy(&b, &p, sizeof b);
-    b = err > 0.0 ? b + 1 : b - 1;
-    double other;
-    std::memcpy(&other, &b, sizeof other);
+    const std::uint64_t b = std::bit_cast<std::uint64_t>(p);
+    const double other = std::bit_cast<double>(err > 0.0 ? b + 1 : b - 1);
     const double pq = p * inverse_h, rq = other * inverse_h;  // exact, below 2^52 (or 0 if too small)
     const double q = std::floor(pq), r = std::floor(rq);
     return q == r && q != pq && r != rq;
@@ -270,11 +262,6 @@ void squares_of_chunk(LaneKernel lanes, const char* xs, std::ptrdiff_t n, double
     }
 }
 
-std::uint64_t bits_of(double x) noexcept {
-    std::uint64_t u;
-    std::memcpy(&u, &x, sizeof u);
-    return u;
-}
 
 // The check at first use: inputs across both bands whose squares lie within
 // a few margins of a midpoint, and squares of short integers (exact, or
@@ -303,12 +290,12 @@ bool shortcut_agrees_with_libm() noexcept {
         }
         double p;
         if (!square_shortcut(x, &p)) continue;
-        const double u = std::bit_cast<double>(bits_of(p) & static_cast<std::uint64_t>(kExponent)) * 0x1p-52;
+        const double u = std::bit_cast<double>(std::bit_cast<std::uint64_t>(p) & static_cast<std::uint64_t>(kExponent)) * 0x1p-52;
         const double err = std::fabs(square_error(std::fabs(x), p));
         const double margin = std::fabs(x) >= kNearLow && std::fabs(x) <= kNearHigh ? kMarginNear : kMarginFar;
         if (!integer && err < (0.5 - 4 * margin) * u) continue;  // not near a limit
         ++compared;
-        if (bits_of(p) != bits_of(libm_pow_square(x))) return false;
+        if (std::bit_cast<std::uint64_t>(p) != std::bit_cast<std::uint64_t>(libm_pow_square(x))) return false;
     }
     return compared > 500;
 }
@@ -340,7 +327,8 @@ bool square_shortcut_in_use() noexcept {
 }
 
 bool supported(SquareTarget target) noexcept {
-    return lane_kernel(target) != nullptr && target <= best_target();
+    static const SquareTarget best = best_target();  // the processor is asked once
+    return lane_kernel(target) != nullptr && target <= best;
 }
 
 namespace {
@@ -354,8 +342,6 @@ void chunk_of_squares(SquareTarget target, const char* xs, std::ptrdiff_t n, dou
     }
     squares_of_chunk(lane_kernel(target), xs, n, out, running);
 }
-
-const SquareTarget g_best = best_target();
 
 }  // namespace
 
@@ -378,12 +364,9 @@ bool add_pow_squares_on(SquareTarget target, double& s, const char* xs, std::ptr
     return true;
 }
 
-void pow_squares(const char* xs, std::ptrdiff_t n, double* out) noexcept {
-    pow_squares_on(g_best, xs, n, out);
-}
-
 double add_pow_squares(double s, const char* xs, std::ptrdiff_t n) noexcept {
-    add_pow_squares_on(g_best, s, xs, n);
+    static const SquareTarget best = best_target();
+    add_pow_squares_on(best, s, xs, n);
     return s;
 }
 

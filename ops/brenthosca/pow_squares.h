@@ -5,19 +5,16 @@
 
 namespace zalmor::brenthosca {
 
-// out[i] = pow(|x_i|, 2.0) for the n contiguous doubles at xs (any alignment),
-// with the running C library's pow; out may be the same memory as xs.
-void pow_squares(const char* xs, std::ptrdiff_t n, double* out) noexcept;
-
-// The instruction sets pow_squares has a kernel for, in rising order; it takes
-// the best one the processor has.
+// The instruction sets the squares have a kernel for, in rising order;
+// add_pow_squares takes the best one the processor has.
 enum class SquareTarget { portable, avx2, avx512 };
 
 // Whether this build and processor run `target`.
 bool supported(SquareTarget target) noexcept;
 
-// pow_squares with the kernel of `target`; false (and nothing written) when
-// the target is not supported.
+// out[i] = pow(|x_i|, 2.0) for the n contiguous doubles at xs (any alignment),
+// with the running C library's pow and the kernel of `target`; out may be the
+// memory of xs. False (and nothing written) when the target is not supported.
 bool pow_squares_on(SquareTarget target, const char* xs, std::ptrdiff_t n, double* out) noexcept;
 
 // s + pow(|x_0|, 2.0) + ... + pow(|x_n-1|, 2.0) over the n contiguous doubles
@@ -33,7 +30,7 @@ bool add_pow_squares_on(SquareTarget target, double& s, const char* xs, std::ptr
 // pow(|x|, 2.0) through the C library, never replaced by the compiler's x * x.
 double libm_pow_square(double x) noexcept;
 
-// Whether pow_squares may take x * x for pow: the rounding mode is to nearest
+// Whether the kernels may take x * x for pow: the rounding mode is to nearest
 // and the running pow agreed with the shortcut on the check made at first use.
 bool square_shortcut_in_use() noexcept;
 
