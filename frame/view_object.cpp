@@ -520,10 +520,14 @@ int allocate_lock_pool() {
 ViewObject* new_view_object(PyObject* obj, int flags, const TypeInfo* typeinfo) {
     auto* self = reinterpret_cast<ViewObject*>(view_type->tp_alloc(view_type, 0));
     if (self == nullptr) return nullptr;
-    if (PyObject_GetBuffer(obj, &self->view, flags) < 0) {
+    // Our own arrays are read directly, as their buffer protocol would.
+    const bool ours = Py_IS_TYPE(obj, array_type);
+    if (ours ? export_array(obj, &self->view, flags) < 0 : PyObject_GetBuffer(obj, &self->view, flags) < 0) {
+        self->view.obj = nullptr;
         Py_DECREF(reinterpret_cast<PyObject*>(self));
         return nullptr;
     }
+    if (ours) self->view.obj = Py_NewRef(obj);
     self->obj = self->view.obj;  // the buffer holds the reference
     self->flags = flags;
     self->lock = next_lock();
