@@ -24,6 +24,8 @@
 // library on a fixed set of hard inputs: equal magnitudes and near-equal ones,
 // both sides of every threshold, subnormal, tiny and huge parts. If any result
 // differs, every value goes to the library for the life of the process.
+// The check runs the very copy of the lanes (AVX-512, AVX2 or portable) that
+// the processor takes.
 #include "ops/brenthosca/complex_libm.h"
 
 #include <atomic>
@@ -108,7 +110,7 @@ ZALMOR_INLINE void load_parts(const char* p, std::ptrdiff_t stride, V& re, V& im
     }
 }
 
-ZALMOR_WIDE_VECTOR_CLONES void cabs_lanes_into(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride,
+ZALMOR_INLINE void cabs_lanes_into(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride,
                                                 double* out) noexcept {
     std::ptrdiff_t i = 0;
     for (; i + kWidth <= n; i += kWidth) {
@@ -128,7 +130,7 @@ ZALMOR_WIDE_VECTOR_CLONES void cabs_lanes_into(const char* zs, std::ptrdiff_t n,
     }
 }
 
-ZALMOR_WIDE_VECTOR_CLONES void csqrt_lanes_into(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride,
+ZALMOR_INLINE void csqrt_lanes_into(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride,
                                                  double* out) noexcept {
     std::ptrdiff_t i = 0;
     for (; i + kWidth <= n; i += kWidth) {
@@ -151,15 +153,68 @@ ZALMOR_WIDE_VECTOR_CLONES void csqrt_lanes_into(const char* zs, std::ptrdiff_t n
     }
 }
 
-bool same(double a, double b) noexcept { return std::memcmp(&a, &b, sizeof a) == 0; }
+// A copy of the lanes per target.
+using Lanes = void (*)(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept;
+struct Kernels {
+    Lanes cabs, csqrt;
+};
 
-// The check at first use (see above): two thousand values, both functions.
-bool lanes_agree_with_libm() noexcept {
+void cabs_portable(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
+    cabs_lanes_into(zs, n, stride, out);
+}
+void csqrt_portable(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
+    csqrt_lanes_into(zs, n, stride, out);
+}
+#ifdef ZALMOR_X86
+ZALMOR_FOR_AVX2 void cabs_avx2(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
+    cabs_lanes_into(zs, n, stride, out);
+}
+ZALMOR_FOR_AVX2 void csqrt_avx2(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
+    csqrt_lanes_into(zs, n, stride, out);
+}
+ZALMOR_FOR_AVX512 void cabs_avx512(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
+    cabs_lanes_into(zs, n, stride, out);
+}
+ZALMOR_FOR_AVX512 void csqrt_avx512(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
+    csqrt_lanes_into(zs, n, stride, out);
+}
+#endif
+
+Kernels kernels_for(KernelTarget target) noexcept {
+#ifdef ZALMOR_X86
+    if (target == KernelTarget::avx512) return {cabs_avx512, csqrt_avx512};
+    if (target == KernelTarget::avx2) return {cabs_avx2, csqrt_avx2};
+#endif
+    (void)target;
+    return {cabs_portable, csqrt_portable};
+}
+
+void cabs_by_libm(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
+        double part[2];
+        std::memcpy(part, zs + i * stride, sizeof part);
+        out[i] = zalmor_libm_cabs(part[0], part[1]);
+    }
+}
+
+void csqrt_by_libm(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
+        double part[2];
+        std::memcpy(part, zs + i * stride, sizeof part);
+        zalmor_libm_csqrt(part[0], part[1], out + 2 * i);
+    }
+}
+
+// The check at first use (see above): two thousand values, both functions, on
+// the lanes of `kernels`.
+bool lanes_agree_with_libm(Kernels kernels) noexcept {
+    constexpr int kValues = 2048;
+    static double zs[2 * kValues], got[2 * kValues], want[2 * kValues];  // only the first caller writes
     Xorshift next{0x2545f4914f6cdd1du};
     auto unit = [&next]() noexcept { return 1.0 + static_cast<double>(next() >> 12) * 0x1p-52; };
     // exponents around the thresholds of both functions, and the ordinary range
     const int centres[] = {0, 0, 511, 512, -459, -460, -1022, -1060, 1021, -511, 60, -60};
-    for (int i = 0; i < 2048; ++i) {
+    for (int i = 0; i < kValues; ++i) {
         const int e = centres[i % 12] + static_cast<int>(next() % 5) - 2;
         const double a = std::ldexp(unit(), e);
         double b;
@@ -169,27 +224,21 @@ bool lanes_agree_with_libm() noexcept {
             case 2: b = std::ldexp(unit(), e - static_cast<int>(next() % 60)); break;  // up to 2^-60 apart
             default: b = std::ldexp(unit(), static_cast<int>(next() % 2046) - 1022); break;
         }
-        const double re = (next() & 1) ? -a : a, im = (next() & 1) ? -b : b;
-        double got, want[2], root[2];
-        if (cabs_lane(re, im, &got) && !same(got, zalmor_libm_cabs(re, im))) return false;
-        if (csqrt_lane(re, im, root)) {
-            zalmor_libm_csqrt(re, im, want);
-            if (!same(root[0], want[0]) || !same(root[1], want[1])) return false;
-        }
+        zs[2 * i] = (next() & 1) ? -a : a;
+        zs[2 * i + 1] = (next() & 1) ? -b : b;
     }
-    return true;
+    const char* values = reinterpret_cast<const char*>(zs);
+    kernels.cabs(values, kValues, 16, got);
+    cabs_by_libm(values, kValues, 16, want);
+    if (std::memcmp(got, want, kValues * sizeof(double)) != 0) return false;
+    kernels.csqrt(values, kValues, 16, got);
+    csqrt_by_libm(values, kValues, 16, want);
+    return std::memcmp(got, want, sizeof got) == 0;
 }
 
 std::atomic<int> g_in_use{-1};  // unknown, then 0 or 1
 
 }  // namespace
-
-bool cabs_lane(double re, double im, double* out) noexcept {
-    V h;
-    const M ok = hypot_lanes(V{re}, V{im}, h);
-    *out = h[0];
-    return ok[0] != 0;
-}
 
 bool csqrt_lane(double re, double im, double out[2]) noexcept {
     V real, imag;
@@ -200,30 +249,38 @@ bool csqrt_lane(double re, double im, double out[2]) noexcept {
 }
 
 bool complex_lanes_in_use() noexcept {
-    int known = g_in_use.load(std::memory_order_relaxed);
+    int known = g_in_use.load(std::memory_order_acquire);
     if (known < 0) {
-        known = lanes_agree_with_libm() ? 1 : 0;  // the same answer on any thread
-        g_in_use.store(known, std::memory_order_relaxed);
+        static std::atomic_flag checking = ATOMIC_FLAG_INIT;
+        if (checking.test_and_set(std::memory_order_acquire)) return false;  // another thread checks: libm meanwhile
+        known = lanes_agree_with_libm(kernels_for(best_kernel_target())) ? 1 : 0;
+        g_in_use.store(known, std::memory_order_release);
     }
     return known == 1;
 }
 
+bool cabs_many_on(KernelTarget target, const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride,
+                  double* out) noexcept {
+    if (!kernel_target_supported(target)) return false;
+    kernels_for(target).cabs(zs, n, stride, out);
+    return true;
+}
+
+bool csqrt_many_on(KernelTarget target, const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride,
+                   double* out) noexcept {
+    if (!kernel_target_supported(target)) return false;
+    kernels_for(target).csqrt(zs, n, stride, out);
+    return true;
+}
+
 void cabs_many(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
-    if (complex_lanes_in_use()) return cabs_lanes_into(zs, n, stride, out);
-    for (std::ptrdiff_t i = 0; i < n; ++i) {
-        double part[2];
-        std::memcpy(part, zs + i * stride, sizeof part);
-        out[i] = zalmor_libm_cabs(part[0], part[1]);
-    }
+    if (complex_lanes_in_use()) return kernels_for(best_kernel_target()).cabs(zs, n, stride, out);
+    cabs_by_libm(zs, n, stride, out);
 }
 
 void csqrt_many(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
-    if (complex_lanes_in_use()) return csqrt_lanes_into(zs, n, stride, out);
-    for (std::ptrdiff_t i = 0; i < n; ++i) {
-        double part[2];
-        std::memcpy(part, zs + i * stride, sizeof part);
-        zalmor_libm_csqrt(part[0], part[1], out + 2 * i);
-    }
+    if (complex_lanes_in_use()) return kernels_for(best_kernel_target()).csqrt(zs, n, stride, out);
+    csqrt_by_libm(zs, n, stride, out);
 }
 
 }  // namespace zalmor::brenthosca

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "common/kernel_target.h"
+
 namespace zalmor::brenthosca {
 
 // out[i] = cabs(z_i) for the n complex values (real part, then imaginary
@@ -17,9 +19,15 @@ void csqrt_many(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double*
 // the check made at first use. Otherwise every value goes to the library.
 bool complex_lanes_in_use() noexcept;
 
-// The vector path alone for one value (lanes the path leaves to the library
-// report false). Exposed for the checks.
-bool cabs_lane(double re, double im, double* out) noexcept;
+// cabs_many and csqrt_many on the lanes of `target`, whatever the check at
+// first use found; false (nothing written) when the target is not supported.
+bool cabs_many_on(KernelTarget target, const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride,
+                  double* out) noexcept;
+bool csqrt_many_on(KernelTarget target, const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride,
+                   double* out) noexcept;
+
+// Whether the lanes compute csqrt of this value themselves (the others go to
+// the library), with their result. Exposed for the checks.
 bool csqrt_lane(double re, double im, double out[2]) noexcept;
 
 }  // namespace zalmor::brenthosca

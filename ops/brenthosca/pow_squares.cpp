@@ -188,27 +188,18 @@ __attribute__((target("avx512f,avx512vl"))) std::ptrdiff_t lanes_avx512(const ch
 }
 #endif
 
-LaneKernel lane_kernel(SquareTarget target) noexcept {
+LaneKernel lane_kernel(KernelTarget target) noexcept {
     switch (target) {
 #ifdef ZALMOR_X86
-    case SquareTarget::avx512: return lanes_avx512;
-    case SquareTarget::avx2: return lanes_avx2;
+    case KernelTarget::avx512: return lanes_avx512;
+    case KernelTarget::avx2: return lanes_avx2;
 #else
-    case SquareTarget::avx512:
-    case SquareTarget::avx2: return nullptr;
+    case KernelTarget::avx512:
+    case KernelTarget::avx2: return nullptr;
 #endif
-    case SquareTarget::portable: break;
+    case KernelTarget::portable: break;
     }
     return lanes_portable;
-}
-
-SquareTarget best_target() noexcept {
-#ifdef ZALMOR_X86
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) return SquareTarget::avx512;
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return SquareTarget::avx2;
-#endif
-    return SquareTarget::portable;
 }
 
 // Elements are taken a chunk at a time: the positions left to pow fit on the stack.
@@ -326,15 +317,10 @@ bool square_shortcut_in_use() noexcept {
     return known == 1;
 }
 
-bool supported(SquareTarget target) noexcept {
-    static const SquareTarget best = best_target();  // the processor is asked once
-    return lane_kernel(target) != nullptr && target <= best;
-}
-
 namespace {
 
 // pow's squares of the chunk at xs into out; see squares_of_chunk.
-void chunk_of_squares(SquareTarget target, const char* xs, std::ptrdiff_t n, double* out,
+void chunk_of_squares(KernelTarget target, const char* xs, std::ptrdiff_t n, double* out,
                       const double* running) noexcept {
     if (!square_shortcut_in_use()) {
         for (std::ptrdiff_t i = 0; i < n; ++i) out[i] = libm_pow_square(frame::load<double>(xs + 8 * i));
@@ -345,16 +331,16 @@ void chunk_of_squares(SquareTarget target, const char* xs, std::ptrdiff_t n, dou
 
 }  // namespace
 
-bool pow_squares_on(SquareTarget target, const char* xs, std::ptrdiff_t n, double* out) noexcept {
-    if (!supported(target)) return false;
+bool pow_squares_on(KernelTarget target, const char* xs, std::ptrdiff_t n, double* out) noexcept {
+    if (!kernel_target_supported(target)) return false;
     for (std::ptrdiff_t i = 0; i < n; i += kChunk) {
         chunk_of_squares(target, xs + 8 * i, std::min(kChunk, n - i), out + i, nullptr);
     }
     return true;
 }
 
-bool add_pow_squares_on(SquareTarget target, double& s, const char* xs, std::ptrdiff_t n) noexcept {
-    if (!supported(target)) return false;
+bool add_pow_squares_on(KernelTarget target, double& s, const char* xs, std::ptrdiff_t n) noexcept {
+    if (!kernel_target_supported(target)) return false;
     double block[kChunk];
     for (std::ptrdiff_t i = 0; i < n; i += kChunk) {
         const std::ptrdiff_t m = std::min(kChunk, n - i);
@@ -365,8 +351,7 @@ bool add_pow_squares_on(SquareTarget target, double& s, const char* xs, std::ptr
 }
 
 double add_pow_squares(double s, const char* xs, std::ptrdiff_t n) noexcept {
-    static const SquareTarget best = best_target();
-    add_pow_squares_on(best, s, xs, n);
+    add_pow_squares_on(best_kernel_target(), s, xs, n);
     return s;
 }
 

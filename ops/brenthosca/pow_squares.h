@@ -3,19 +3,14 @@
 
 #include <cstddef>
 
+#include "common/kernel_target.h"
+
 namespace zalmor::brenthosca {
-
-// The instruction sets the squares have a kernel for, in rising order;
-// add_pow_squares takes the best one the processor has.
-enum class SquareTarget { portable, avx2, avx512 };
-
-// Whether this build and processor run `target`.
-bool supported(SquareTarget target) noexcept;
 
 // out[i] = pow(|x_i|, 2.0) for the n contiguous doubles at xs (any alignment),
 // with the running C library's pow and the kernel of `target`; out may be the
 // memory of xs. False (and nothing written) when the target is not supported.
-bool pow_squares_on(SquareTarget target, const char* xs, std::ptrdiff_t n, double* out) noexcept;
+bool pow_squares_on(KernelTarget target, const char* xs, std::ptrdiff_t n, double* out) noexcept;
 
 // s + pow(|x_0|, 2.0) + ... + pow(|x_n-1|, 2.0) over the n contiguous doubles
 // at xs, added one at a time from left to right: bit for bit the running sum
@@ -25,7 +20,7 @@ double add_pow_squares(double s, const char* xs, std::ptrdiff_t n) noexcept;
 
 // add_pow_squares with the kernel of `target`, into s; false (s unchanged)
 // when the target is not supported.
-bool add_pow_squares_on(SquareTarget target, double& s, const char* xs, std::ptrdiff_t n) noexcept;
+bool add_pow_squares_on(KernelTarget target, double& s, const char* xs, std::ptrdiff_t n) noexcept;
 
 // pow(|x|, 2.0) through the C library, never replaced by the compiler's x * x.
 double libm_pow_square(double x) noexcept;

@@ -26,6 +26,11 @@
 // Also an AVX-512 copy (x86-64-v4), for loops that multiply 64-bit integers:
 // AVX2 has no instruction for that.
 #define ZALMOR_WIDE_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+// One copy of a kernel for one target, for families dispatched by hand
+// (common/kernel_target.h): the body is an always-inlined function, compiled
+// again inside each copy.
+#define ZALMOR_FOR_AVX2 __attribute__((target("avx2,fma")))
+#define ZALMOR_FOR_AVX512 __attribute__((target("arch=x86-64-v4")))
 #else
 #define ZALMOR_VECTOR_CLONES
 #define ZALMOR_WIDE_VECTOR_CLONES

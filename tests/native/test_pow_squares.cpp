@@ -17,6 +17,8 @@
 #include "ops/brenthosca/pow_squares.h"
 
 using namespace zalmor::brenthosca;
+using zalmor::KernelTarget;
+using zalmor::kernel_target_supported;
 
 namespace {
 
@@ -59,7 +61,7 @@ CORE_TEST(pow_squares_give_the_bits_of_pow) {
     std::mt19937_64 rng(20261208);
     constexpr std::size_t kBlock = 4096;
     std::vector<double> xs(kBlock), out(kBlock), in_place(kBlock);
-    const SquareTarget targets[] = {SquareTarget::portable, SquareTarget::avx2, SquareTarget::avx512};
+    const KernelTarget targets[] = {KernelTarget::portable, KernelTarget::avx2, KernelTarget::avx512};
     long long checked = 0, taken = 0, taken_near = 0, wrong = 0;
     const double specials[] = {0.0, -0.0, std::numeric_limits<double>::infinity(),
                                std::numeric_limits<double>::quiet_NaN(), 0x1p-1074, 0x1p-1022, 0x1p-480,
@@ -71,12 +73,12 @@ CORE_TEST(pow_squares_give_the_bits_of_pow) {
             for (double s : specials) xs[n++] = s;
         for (; n < kBlock; ++n) xs[n] = draw(rng);
         // every kernel this processor runs, one per block in turn; in place every other block
-        const SquareTarget target = targets[(checked / kBlock) % 3];
+        const KernelTarget target = targets[(checked / kBlock) % 3];
         double* result = (checked / kBlock / 3) % 2 ? in_place.data() : out.data();
         in_place = xs;
         const char* in = reinterpret_cast<const char*>(result == out.data() ? xs.data() : result);
         if (!pow_squares_on(target, in, static_cast<std::ptrdiff_t>(n), result)) {
-            pow_squares_on(SquareTarget::portable, in, static_cast<std::ptrdiff_t>(n), result);
+            pow_squares_on(KernelTarget::portable, in, static_cast<std::ptrdiff_t>(n), result);
         }
         for (std::size_t i = 0; i < n; ++i) {
             const double want = libm_pow_square(xs[i]);
@@ -95,8 +97,8 @@ CORE_TEST(pow_squares_give_the_bits_of_pow) {
     if (by_hand) {
         std::printf("  %lld inputs, %lld wrong; shortcut %s, would take %lld (%lld within 1/8 of a midpoint); "
                     "kernels: portable%s%s\n", checked, wrong, square_shortcut_in_use() ? "in use" : "NOT in use",
-                    taken, taken_near, supported(SquareTarget::avx2) ? ", avx2" : "",
-                    supported(SquareTarget::avx512) ? ", avx512" : "");
+                    taken, taken_near, kernel_target_supported(KernelTarget::avx2) ? ", avx2" : "",
+                    kernel_target_supported(KernelTarget::avx512) ? ", avx512" : "");
     }
 }
 
@@ -116,7 +118,7 @@ CORE_TEST(sums_of_pow_squares_match_the_running_sum) {
     // midpoints, infinite or NaN, with every kernel.
     const long long trials = std::max(300LL, zalmor::testing::check_count("ZALMOR_SQUARES_CHECK", 0) / 1500);
     std::mt19937_64 rng(7);
-    const SquareTarget targets[] = {SquareTarget::portable, SquareTarget::avx2, SquareTarget::avx512};
+    const KernelTarget targets[] = {KernelTarget::portable, KernelTarget::avx2, KernelTarget::avx512};
     for (long long trial = 0; trial < trials; ++trial) {
         const std::size_t n = 1 + rng() % 3000;
         std::vector<double> xs(n);
@@ -131,7 +133,7 @@ CORE_TEST(sums_of_pow_squares_match_the_running_sum) {
         const double start = trial % 5 == 0 ? 1e6 : 0.0;
         double want = start;
         for (double x : xs) want = want + libm_pow_square(x);
-        for (SquareTarget target : targets) {
+        for (KernelTarget target : targets) {
             double got = start;
             if (!add_pow_squares_on(target, got, reinterpret_cast<const char*>(xs.data()), static_cast<std::ptrdiff_t>(n)))
                 continue;
