@@ -24,8 +24,8 @@
 // library on a fixed set of hard inputs: equal magnitudes and near-equal ones,
 // both sides of every threshold, subnormal, tiny and huge parts. If any result
 // differs, every value goes to the library for the life of the process.
-// The check runs the very copy of the lanes (AVX-512, AVX2 or portable) that
-// the processor takes.
+// The check runs the very copy of the lanes (AVX-512 or AVX2) that the
+// processor takes.
 #include "ops/brenthosca/complex_libm.h"
 
 #include <atomic>
@@ -43,8 +43,8 @@ namespace {
 
 using V = simd::Vec<double>;
 using M = simd::MaskOf<double>;
-constexpr int kWidth = simd::Lanes<double>::width;
-static_assert(kWidth == 4);
+constexpr int kWidth = simd::Lanes<double>::width;  // four lanes, AVX-512 included: GCC builds the
+                                                    // masks of eight-lane comparisons lane by lane
 
 constexpr double kScale = 0x1p-600, kLarge = 0x1p511, kTiny = 0x1p-459, kEps = 0x1p-54;
 constexpr std::int64_t kSign = INT64_MIN;
@@ -57,21 +57,32 @@ ZALMOR_INLINE V square_root(V a) noexcept {
     return r;
 }
 
-// The library's hypot of lanes whose parts are finite; the mask of those lanes.
-ZALMOR_INLINE M hypot_lanes(V re, V im, V& out) noexcept {
-    const V x = simd::abs<double>(re), y = simd::abs<double>(im);
-    const M swap = x < y;
-    const V ax = swap ? y : x, ay = swap ? x : y;
-    const M large = ax > kLarge;
-    const M tiny = ~large & (ay < kTiny);
-    const V in = large ? splat(kScale) : tiny ? splat(1.0 / kScale) : splat(1.0);
-    const V sx = ax * in, sy = ay * in;
-    V h = square_root(sx * sx + sy * sy);
+ZALMOR_INLINE V magnitude(V v) noexcept { return simd::abs<double>(v); }
+
+// The library's kernel on magnitudes sx >= sy that need no scaling.
+ZALMOR_INLINE V corrected_root(V sx, V sy) noexcept {
+    const V h = square_root(sx * sx + sy * sy);
     const M near = h <= 2.0 * sy;
     const V da = h - sy, db = h - sx;
     const V t1 = near ? sx * (2.0 * da - sx) : 2.0 * db * (sx - 2.0 * sy);
     const V t2 = near ? (da - 2.0 * (sx - sy)) * da : (4.0 * db - sy) * sy + db * db;
-    h = h - (t1 + t2) / (2.0 * h);
+    return h - (t1 + t2) / (2.0 * h);
+}
+
+// The library's hypot of lanes whose parts are finite; the mask of those lanes.
+ZALMOR_INLINE M hypot_lanes(V re, V im, V& out) noexcept {
+    const V x = magnitude(re), y = magnitude(im);
+    const M swap = x < y;
+    const V ax = swap ? y : x, ay = swap ? x : y;
+    const M ordinary = (ax <= kLarge) & (ay >= kTiny);  // false for NaN and infinite parts
+    if (!simd::any(~ordinary)) {  // the usual case: no scaling
+        out = ay <= ax * kEps ? ax + ay : corrected_root(ax, ay);
+        return ordinary;
+    }
+    const M large = ax > kLarge;
+    const M tiny = ~large & (ay < kTiny);
+    const V in = large ? splat(kScale) : tiny ? splat(1.0 / kScale) : splat(1.0);
+    const V h = corrected_root(ax * in, ay * in);
     const V scaled = h * (large ? splat(1.0 / kScale) : tiny ? splat(kScale) : splat(1.0));
     const M negligible = tiny ? (ay * (1.0 / kEps) <= ax) : (ay <= ax * kEps);
     out = negligible ? ax + ay : scaled;
@@ -82,7 +93,7 @@ ZALMOR_INLINE M hypot_lanes(V re, V im, V& out) noexcept {
 ZALMOR_INLINE M csqrt_lanes(V re, V im, V& real, V& imag) noexcept {
     V d;
     const M finite = hypot_lanes(re, im, d);
-    const V x = simd::abs<double>(re), y = simd::abs<double>(im);
+    const V x = magnitude(re), y = magnitude(im);
     const M plain = finite & (re != 0.0) & (im != 0.0) & (x <= DBL_MAX / 4) & (y <= DBL_MAX / 4) &
                     ~((x < 2 * DBL_MIN) & (y < 2 * DBL_MIN));
     // d + x for x > 0 and d - x otherwise are both d + |x|: one root and one
@@ -91,7 +102,7 @@ ZALMOR_INLINE M csqrt_lanes(V re, V im, V& real, V& imag) noexcept {
     const V root = square_root(0.5 * (d + x));
     const V half = 0.5 * (im / root);
     const V s = positive ? half : root;
-    real = positive ? root : simd::abs<double>(half);
+    real = positive ? root : magnitude(half);
     imag = (V)(((M)s & ~kSign) | ((M)im & kSign));
     return plain;
 }
@@ -110,8 +121,7 @@ ZALMOR_INLINE void load_parts(const char* p, std::ptrdiff_t stride, V& re, V& im
     }
 }
 
-ZALMOR_INLINE void cabs_lanes_into(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride,
-                                                double* out) noexcept {
+ZALMOR_INLINE void cabs_lanes_into(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
     std::ptrdiff_t i = 0;
     for (; i + kWidth <= n; i += kWidth) {
         V re, im, h;
@@ -130,8 +140,7 @@ ZALMOR_INLINE void cabs_lanes_into(const char* zs, std::ptrdiff_t n, std::ptrdif
     }
 }
 
-ZALMOR_INLINE void csqrt_lanes_into(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride,
-                                                 double* out) noexcept {
+ZALMOR_INLINE void csqrt_lanes_into(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
     std::ptrdiff_t i = 0;
     for (; i + kWidth <= n; i += kWidth) {
         V re, im, real, imag;
@@ -153,18 +162,29 @@ ZALMOR_INLINE void csqrt_lanes_into(const char* zs, std::ptrdiff_t n, std::ptrdi
     }
 }
 
-// A copy of the lanes per target.
+void cabs_by_libm(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
+        double part[2];
+        std::memcpy(part, zs + i * stride, sizeof part);
+        out[i] = zalmor_libm_cabs(part[0], part[1]);
+    }
+}
+
+void csqrt_by_libm(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
+    for (std::ptrdiff_t i = 0; i < n; ++i) {
+        double part[2];
+        std::memcpy(part, zs + i * stride, sizeof part);
+        zalmor_libm_csqrt(part[0], part[1], out + 2 * i);
+    }
+}
+
+// A copy of the lanes per target. Without AVX2 the library itself is the
+// faster way (four lanes emulated on narrower registers lose to it).
 using Lanes = void (*)(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept;
 struct Kernels {
     Lanes cabs, csqrt;
 };
 
-void cabs_portable(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
-    cabs_lanes_into(zs, n, stride, out);
-}
-void csqrt_portable(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
-    csqrt_lanes_into(zs, n, stride, out);
-}
 #ifdef ZALMOR_X86
 ZALMOR_FOR_AVX2 void cabs_avx2(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
     cabs_lanes_into(zs, n, stride, out);
@@ -186,23 +206,7 @@ Kernels kernels_for(KernelTarget target) noexcept {
     if (target == KernelTarget::avx2) return {cabs_avx2, csqrt_avx2};
 #endif
     (void)target;
-    return {cabs_portable, csqrt_portable};
-}
-
-void cabs_by_libm(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
-    for (std::ptrdiff_t i = 0; i < n; ++i) {
-        double part[2];
-        std::memcpy(part, zs + i * stride, sizeof part);
-        out[i] = zalmor_libm_cabs(part[0], part[1]);
-    }
-}
-
-void csqrt_by_libm(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double* out) noexcept {
-    for (std::ptrdiff_t i = 0; i < n; ++i) {
-        double part[2];
-        std::memcpy(part, zs + i * stride, sizeof part);
-        zalmor_libm_csqrt(part[0], part[1], out + 2 * i);
-    }
+    return {cabs_by_libm, csqrt_by_libm};
 }
 
 // The check at first use (see above): two thousand values, both functions, on

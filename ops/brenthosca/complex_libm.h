@@ -20,7 +20,8 @@ void csqrt_many(const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride, double*
 bool complex_lanes_in_use() noexcept;
 
 // cabs_many and csqrt_many on the lanes of `target`, whatever the check at
-// first use found; false (nothing written) when the target is not supported.
+// first use found (the portable target is the library, value by value);
+// false (nothing written) when the target is not supported.
 bool cabs_many_on(KernelTarget target, const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride,
                   double* out) noexcept;
 bool csqrt_many_on(KernelTarget target, const char* zs, std::ptrdiff_t n, std::ptrdiff_t stride,
