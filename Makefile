@@ -9,8 +9,8 @@ PYTHON ?= python3
 VENV   := .venv
 VPY    := $(VENV)/bin/python
 STAMP  := $(VENV)/.requirements-stamp
-SOURCES := $(shell find frame common ops utils include -type f 2>/dev/null) CMakeLists.txt pyproject.toml \
-           $(shell find python -name '*.py' 2>/dev/null)
+SOURCES := $(shell find frame common ops utils include cmake python -type f 2>/dev/null) CMakeLists.txt \
+           pyproject.toml README.md
 ASAN_SITE := build/sanitized-site
 # The unit tests of the pure C++ cores (tests/native), run by
 # tests/test_native_cores.py; plain for build, under ASan+UBSan for test-sanitized.
