@@ -115,17 +115,18 @@ typedef struct {
     const char *failure_text;     /* the list's text, e.g. "ZALMOR_UNRAISABLE(0.0)" */
 } row_info;
 
-#define NATIVE_ROW_(module, name, family, element, result, lock, writes, failure)                  \
+/* The failure column is taken as text at the first level, before it expands. */
+#define NATIVE_ROW_(module, name, family, element, result, lock, writes, failure, failure_text)    \
     {ZALMOR_MODULE_##module, #name, family, ZALMOR_SIG(name), #element, #result, lock, writes,      \
-     failure, #failure},
+     failure, failure_text},
 #define NATIVE_BRENTHOSCA_ROW_(name, type, element, result, lock, writes, failure)                 \
-    NATIVE_ROW_(brenthosca, name, NULL, element, result, lock, writes, failure)
-#define NATIVE_BRENTHOSCA_FUSED_(name, family, type, element, result, lock, writes, failure)  \
-    NATIVE_ROW_(brenthosca, name, #family, element, result, lock, writes, failure)
-#define NATIVE_PONDISTRA_ROW_(name, type, element, result, lock, writes, failure)             \
-    NATIVE_ROW_(pondistra, name, NULL, element, result, lock, writes, failure)
+    NATIVE_ROW_(brenthosca, name, NULL, element, result, lock, writes, failure, #failure)
+#define NATIVE_BRENTHOSCA_FUSED_(name, family, type, element, result, lock, writes, failure)       \
+    NATIVE_ROW_(brenthosca, name, #family, element, result, lock, writes, failure, #failure)
+#define NATIVE_PONDISTRA_ROW_(name, type, element, result, lock, writes, failure)                  \
+    NATIVE_ROW_(pondistra, name, NULL, element, result, lock, writes, failure, #failure)
 #define NATIVE_QUILLEMORA_ROW_(name, type, element, result, lock, writes, failure)                 \
-    NATIVE_ROW_(quillemora, name, NULL, element, result, lock, writes, failure)
+    NATIVE_ROW_(quillemora, name, NULL, element, result, lock, writes, failure, #failure)
 
 /* Every row of the list; *count gets their number. */
 static inline const row_info *row_table(size_t *count) {

@@ -768,8 +768,8 @@ private:
  * passed to rows on any thread meanwhile.
  *
  *     zalmor::BufferView xs{array};
- *     if (!xs) return nullptr;                       // exception set
- *     if (!xs.holds("d")) return nullptr;            // TypeError set
+ *     if (!xs) return nullptr;                        // exception set
+ *     if (strcmp(xs.buffer().format, "d") != 0) ...   // not doubles
  *     double total = api.__pyx_fuse_5sum(xs.get());
  */
 class BufferView {
@@ -792,15 +792,6 @@ public:
     const __Pyx_memviewslice &get() const noexcept { return view_; }
     const Py_buffer &buffer() const noexcept { return buffer_; }
     Py_ssize_t size() const noexcept { return view_.shape[0]; }
-    /* Whether the elements have the struct-module format `format` (an '@'
-     * prefix, or none); else false with TypeError. */
-    bool holds(const char *format) const noexcept {
-        const char *found = buffer_.format != NULL ? buffer_.format : "B";
-        if (found[0] == '@') ++found;
-        if (strcmp(found, format) == 0) return true;
-        PyErr_Format(PyExc_TypeError, "expected a buffer of format '%s', got '%s'", format, found);
-        return false;
-    }
 
 private:
     Py_buffer buffer_{};
