@@ -34,6 +34,7 @@ def test_kit_is_shipped_with_the_package_and_found_by_zalmor_config(capsys):
     assert f"Version: {version}\n" in (pathlib.Path(pc) / "zalmor.pc").read_text()
     assert f'set(PACKAGE_VERSION "{version}")' in (pathlib.Path(cmake) / "zalmor-config-version.cmake").read_text()
     assert (pathlib.Path(cmake) / "zalmor-config.cmake").is_file()
+    assert (pathlib.Path(zalmor.__file__).parent / "py.typed").is_file()  # the stubs: stubtest in make example
     with pytest.raises(SystemExit):
         _config.main([])
 

@@ -1,8 +1,10 @@
-from typing import Any, Iterator, overload
+from typing import Any, Iterator
 
+import numpy as np
+import numpy.typing as npt
 from typing_extensions import Buffer, Self
 
-__all__: list[str]
+__all__ = ["product"]
 
 class _ProductView:
     """The (R, k) table of index tuples, a view of unsigned 32-bit integers."""
@@ -31,13 +33,10 @@ class _ProductView:
     def is_f_contig(self) -> bool: ...
     def __len__(self) -> int: ...
     def __iter__(self) -> Iterator[Any]: ...
-    @overload
-    def __getitem__(self, index: tuple[int, int]) -> int: ...
-    @overload
-    def __getitem__(self, index: int | slice | tuple[Any, ...]) -> Self: ...
+    def __getitem__(self, index: Any) -> Any: ...  # an int for (i, j), else a view
     def __setitem__(self, index: Any, value: Any) -> None: ...
     def __buffer__(self, flags: int, /) -> memoryview: ...
 
-def product(ns: Buffer | None, /) -> _ProductView:
+def product(ns: npt.NDArray[np.uint32] | Buffer | None, /) -> _ProductView:
     """Every index tuple of the ranges ``ns`` (a writable one-dimensional buffer
     of unsigned 32-bit sizes), one row each in lexicographic order."""
