@@ -20,7 +20,7 @@ x = np.array([4.0, -1.0, 9.0, 2.25, 0.0, 16.0])
 assert np.isclose(ex.norm(x), np.linalg.norm(x), rtol=1e-15, atol=0) and ex.norm(x[::2], 1.0) == 13.0 and ex.norm(x, np.inf) == 16.0
 assert ex.roots(x[::2]) == [2.0, 3.0, 0.0] and np.isnan(ex.roots(x)[1])
 assert ex.ranking(x) == list(np.argsort(x, kind="stable")) and ex.ranking(x, True) == [5, 2, 0, 3, 4, 1]
-assert ex.grid(np.array([2, 3], dtype=np.uint32)) == [(i, j) for i in range(2) for j in range(3)]
+assert ex.grid(np.array([2, 3], dtype=np.uint32)) == [[i, j] for i in range(2) for j in range(3)]
 A, b = np.array([[4.0, 1.0], [2.0, 3.0]]), np.array([[1.0], [2.0]])
 for method in ("inv", "solve", "lu", "pinv", "lstsq"):
     np.testing.assert_allclose(ex.solve(A, b, method), np.linalg.solve(A, b))

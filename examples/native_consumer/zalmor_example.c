@@ -5,7 +5,7 @@
  *   norm(x, order=2.0)          brenthosca's norm of a float64 vector
  *   roots(x)                    brenthosca's sqrt, as a list
  *   ranking(x, descending=False)  brenthosca's argsort, as a list
- *   grid(sizes)                 pondistra's product of uint32 sizes, as a list of tuples
+ *   grid(sizes)                 pondistra's product of uint32 sizes, as a list of rows
  *   solve(A, b=None, method="solve")  quillemora's inv (A^-1 b; A^-1 without b)
  */
 #include <math.h>
@@ -58,14 +58,16 @@ static PyObject *example_norm(PyObject *self, PyObject *args) {
     return PyFloat_FromDouble(result);
 }
 
-/* Copies the n doubles (or n unsigned 64-bit integers) of a returned view
- * into a list. */
-static PyObject *list_of(const __Pyx_memviewslice *view, int integers) {
+/* The elements of a one-dimensional view as a list: `kind` 'd' for doubles,
+ * 'L' for unsigned 64-bit and 'I' for unsigned 32-bit integers. */
+static PyObject *list_of(const __Pyx_memviewslice *view, char kind) {
     Py_ssize_t i;
     PyObject *list = PyList_New(view->shape[0]), *item;
     for (i = 0; list != NULL && i < view->shape[0]; ++i) {
         const char *at = view->data + i * view->strides[0];
-        item = integers ? PyLong_FromUnsignedLongLong(*(const uint64_t *)at) : PyFloat_FromDouble(*(const double *)at);
+        item = kind == 'd'   ? PyFloat_FromDouble(*(const double *)at)
+               : kind == 'L' ? PyLong_FromUnsignedLongLong(*(const uint64_t *)at)
+                             : PyLong_FromUnsignedLong(*(const uint32_t *)at);
         if (item == NULL) Py_CLEAR(list);
         else PyList_SET_ITEM(list, i, item);
     }
@@ -84,7 +86,7 @@ static PyObject *example_roots(PyObject *self, PyObject *obj) {
     Py_END_ALLOW_THREADS
     PyBuffer_Release(&buffer);
     if (roots.memview == NULL) return NULL; /* failed: the exception is set */
-    list = list_of(&roots, 0);
+    list = list_of(&roots, 'd');
     zalmor_view_release(&roots);
     return list;
 }
@@ -105,28 +107,17 @@ static PyObject *example_ranking(PyObject *self, PyObject *args) {
     Py_END_ALLOW_THREADS
     PyBuffer_Release(&buffer);
     if (positions.memview == NULL) return NULL;
-    list = list_of(&positions, 1);
+    list = list_of(&positions, 'L');
     zalmor_view_release(&positions);
     return list;
 }
 
-/* Row i of pondistra's (R, k) table as a tuple. */
-static PyObject *tuple_of_row(const __Pyx_memviewslice *table, Py_ssize_t i) {
-    Py_ssize_t j;
-    PyObject *row = PyTuple_New(table->shape[1]), *item;
-    for (j = 0; row != NULL && j < table->shape[1]; ++j) {
-        item = PyLong_FromUnsignedLong(*(const uint32_t *)(table->data + i * table->strides[0] + j * table->strides[1]));
-        if (item == NULL) Py_CLEAR(row);
-        else PyTuple_SET_ITEM(row, j, item);
-    }
-    return row;
-}
-
-/* pondistra's product: a new (R, k) view of uint32 (runs under the lock). */
+/* pondistra's product: a new (R, k) view of uint32 (runs under the lock),
+ * returned as a list of rows, each read through a view of its own. */
 static PyObject *example_grid(PyObject *self, PyObject *obj) {
     Py_buffer buffer;
-    __Pyx_memviewslice sizes, table;
-    PyObject *rows, *row;
+    __Pyx_memviewslice sizes, table, row;
+    PyObject *rows, *item;
     Py_ssize_t i;
     (void)self;
     if (vector_of(obj, "I", &buffer, &sizes) < 0) return NULL;
@@ -134,9 +125,13 @@ static PyObject *example_grid(PyObject *self, PyObject *obj) {
     PyBuffer_Release(&buffer);
     if (table.memview == NULL) return NULL;
     rows = PyList_New(table.shape[0]);
+    row = table;
+    row.shape[0] = table.shape[1];
+    row.strides[0] = table.strides[1];
     for (i = 0; rows != NULL && i < table.shape[0]; ++i) {
-        if ((row = tuple_of_row(&table, i)) == NULL) Py_CLEAR(rows);
-        else PyList_SET_ITEM(rows, i, row);
+        row.data = table.data + i * table.strides[0];
+        if ((item = list_of(&row, 'I')) == NULL) Py_CLEAR(rows);
+        else PyList_SET_ITEM(rows, i, item);
     }
     zalmor_view_release(&table);
     return rows;

@@ -126,7 +126,9 @@ typedef struct {
  *
  * allclose, callclose, anyclose, canyclose: {__pyx_n, rtol, atol}, read as
  * __pyx_n <= 0: neither; 1: rtol; 2 or more: both. Each element pair goes to
- * hemvarinto's isclose (cisclose) with both tolerances. */
+ * hemvarinto's isclose (cisclose) with both tolerances, which counts a and b
+ * close when |a - b| <= atol + rtol * |b| (moduli for complex values; NaN is
+ * never close, equal values, infinities included, always are). */
 #define ZALMOR_CLOSE_DEFAULT_RTOL 1e-05
 #define ZALMOR_CLOSE_DEFAULT_ATOL 1e-08
 struct __pyx_opt_args_6zalmor_3ops_10brenthosca_allclose { int __pyx_n; double rtol; double atol; };
@@ -392,7 +394,9 @@ typedef int (*zalmor_cisclose_t)(zalmor_complex a, zalmor_complex b,
         ZALMOR_READS_ARGUMENTS, ZALMOR_CANNOT_FAIL)                                                \
     ROW(canyclose, zalmor_canyclose_t, zalmor_complex, int, ZALMOR_RUNS_WITHOUT_LOCK,              \
         ZALMOR_READS_ARGUMENTS, ZALMOR_CANNOT_FAIL)                                                \
-    /* Maps: a new vector of n results. An empty vector fails (ValueError         */              \
+    /* Maps: a new vector of n results: sign -1, 0 or 1 (0 for NaN); csign        */              \
+    /* z / (re*re + im*im), NaN for 0; fabs; cabs, sqrt, csqrt as the C library   */              \
+    /* gives them (sqrt of a negative is NaN). An empty vector fails (ValueError  */              \
     /* "Invalid shape in axis 0: 0."), as does memory (MemoryError).              */              \
     ROW(sign, zalmor_sign_t, double, int32_t, ZALMOR_RUNS_WITHOUT_LOCK, ZALMOR_READS_ARGUMENTS,    \
         ZALMOR_FAILS_NULL_VIEW)                                                                    \
