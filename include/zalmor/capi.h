@@ -367,11 +367,11 @@ typedef int (*zalmor_cisclose_t)(zalmor_complex a, zalmor_complex b,
  * elements (void: sort, which sorts in place). FUSED rows are the typed
  * instances __pyx_fuse_<k><family> of one family, one per element type. More
  * columns may come: take the ones you use and end the parameter list with
- * `...`, and a caller that does not tell FUSED rows apart passes the same
- * macro for both, less `family`:
+ * `...` (which C wants given at least one argument). A caller that does not
+ * tell FUSED rows apart passes its FUSED on to its ROW:
  *
  *     #define MY_ROW(name, type, ...) { #name, ZALMOR_SIG(name) },
- *     #define MY_FUSED(name, family, type, ...) MY_ROW(name, type)
+ *     #define MY_FUSED(name, family, type, ...) MY_ROW(name, type, family)
  *     static const struct { const char *name, *signature; } rows[] = {
  *         ZALMOR_BRENTHOSCA_ROWS(MY_ROW, MY_FUSED)
  *     };
