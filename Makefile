@@ -3,14 +3,15 @@
 # make test-sanitized: the suite again, with the modules built under ASan+UBSan.
 # make test-portable: the suite again, with the modules built portable (ZALMOR_PORTABLE).
 # make exactness: the long bit-for-bit checks against the C library (EXACTNESS_INPUTS).
+# make example: the worked example of examples/native_consumer against a wheel, in a fresh venv.
 # make bench: the benchmark against NumPy.
 
 PYTHON ?= python3
 VENV   := .venv
 VPY    := $(VENV)/bin/python
 STAMP  := $(VENV)/.requirements-stamp
-SOURCES := $(shell find frame common ops utils include -type f 2>/dev/null) CMakeLists.txt pyproject.toml \
-           $(shell find python -name '*.py' 2>/dev/null)
+SOURCES := $(shell find frame common ops utils include cmake python -type f 2>/dev/null) CMakeLists.txt \
+           pyproject.toml README.md
 ASAN_SITE := build/sanitized-site
 # The unit tests of the pure C++ cores (tests/native), run by
 # tests/test_native_cores.py; plain for build, under ASan+UBSan for test-sanitized.
@@ -19,7 +20,7 @@ CORE_TESTS_SANITIZED := build/core-tests-sanitized/core_tests
 CORE_TEST_SOURCES := $(wildcard tests/native/*) $(SOURCES)
 PORTABLE_SITE := build/portable-site
 
-.PHONY: build test test-long test-sanitized test-portable test-valgrind exactness bench fuzz clean system-packages
+.PHONY: build test test-long test-sanitized test-portable test-valgrind exactness example bench fuzz clean system-packages
 
 build: $(VENV)/.built-stamp $(CORE_TESTS)
 
@@ -27,6 +28,7 @@ system-packages:
 	@missing=""; \
 	command -v g++ >/dev/null 2>&1 || missing="$$missing g++"; \
 	command -v cc >/dev/null 2>&1 || missing="$$missing gcc"; \
+	command -v pkg-config >/dev/null 2>&1 || missing="$$missing pkg-config"; \
 	if [ -n "$$missing" ]; then \
 	  echo "installing:$$missing"; \
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
@@ -128,6 +130,24 @@ $(FUZZER): tests/fuzz/format_fuzzer.cpp frame/buffer_format.cpp frame/buffer_for
 fuzz: $(FUZZER)
 	rm -rf build/fuzz/corpus && cp -r tests/fuzz/corpus build/fuzz/corpus
 	$(FUZZER) -max_total_time=$(FUZZ_SECONDS) -timeout=5 -max_len=512 -print_final_stats=1 build/fuzz/corpus
+
+# A wheel of the project, installed in a fresh virtual environment with the
+# oldest NumPy and SciPy it allows; its type stubs checked against the modules
+# (mypy's stubtest); and the worked example of examples/native_consumer built
+# against it with zalmor-config, pkg-config and CMake, and run.
+EXAMPLE_VENV := build/example-venv
+
+example: build
+	rm -rf build/wheelhouse $(EXAMPLE_VENV)
+	$(VPY) -m pip wheel -q --no-build-isolation --no-deps -w build/wheelhouse .
+	$(PYTHON) -m venv $(EXAMPLE_VENV)
+	$(EXAMPLE_VENV)/bin/python -m pip install -q --only-binary :all: build/wheelhouse/zalmor-*.whl \
+	  "numpy==2.0.*" "scipy==1.13.*"
+	$(EXAMPLE_VENV)/bin/python -m pip check
+	$(EXAMPLE_VENV)/bin/python -m pip install -q mypy
+	cd build && example-venv/bin/python -m mypy.stubtest zalmor.utils.pondistra zalmor.ops.brenthosca \
+	  zalmor.ops.quillemora zalmor.ops.hemvarinto
+	PATH="$$PATH:$(abspath $(VENV))/bin" examples/native_consumer/build.sh $(abspath $(EXAMPLE_VENV))/bin/python build/example
 
 bench: build
 	$(VPY) bench/run.py $(BENCH_ARGS)

@@ -19,7 +19,7 @@ struct ExportRow {
 // The ExportRow of one line of a module's list of rows in zalmor/capi.h
 // (ZALMOR_PONDISTRA_ROWS(ZALMOR_EXPORT_ROW) and kin): the function `name` of
 // the enclosing namespace, which must have the list's function-pointer type.
-#define ZALMOR_EXPORT_ROW(name, type, element, result, lock) \
+#define ZALMOR_EXPORT_ROW(name, type, ...) \
     ::zalmor::frame::ExportRow{#name, reinterpret_cast<void*>(static_cast<type>(&name)), ZALMOR_SIG(name)},
 
 // One native function bound from a sibling module at import.

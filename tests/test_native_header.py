@@ -1,11 +1,21 @@
 """The public header, used the way the package's other native modules use it."""
 
+import ast
+import math
+import pathlib
+import re
+import sysconfig
+
 import numpy as np
 import pytest
 
 import zalmor
 import zalmor.ops.brenthosca as brenthosca
+import zalmor.ops.quillemora as quillemora
+import zalmor.utils.pondistra as pondistra
 from conftest import ROOT, row_address
+from test_inverse import A2, StandIns
+from zalmor import _config
 
 
 @pytest.fixture(scope="module", params=["c", "cpp"])
@@ -14,10 +24,90 @@ def header_user(request, native_caller):
     return native_caller("tests/consumer/consumer.c", f"_zalmor_consumer_{request.param}", request.param)
 
 
-def test_header_is_shipped_with_the_package():
-    installed = (ROOT / "include" / "zalmor" / "capi.h").read_text()
+def test_kit_is_shipped_with_the_package_and_found_by_zalmor_config(capsys):
     with open(f"{zalmor.get_include()}/zalmor/capi.h") as f:
-        assert f.read() == installed
+        assert f.read() == (ROOT / "include" / "zalmor" / "capi.h").read_text()
+    _config.main(["--cflags", "--pkgconfigdir", "--cmakedir", "--version"])
+    cflags, pc, cmake, version = capsys.readouterr().out.splitlines()
+    assert cflags.split() == [f"-I{zalmor.get_include()}", f"-I{sysconfig.get_paths()['include']}"]
+    assert version == zalmor.__version__
+    assert f"Version: {version}\n" in (pathlib.Path(pc) / "zalmor.pc").read_text()
+    assert f'set(PACKAGE_VERSION "{version}")' in (pathlib.Path(cmake) / "zalmor-config-version.cmake").read_text()
+    assert (pathlib.Path(cmake) / "zalmor-config.cmake").is_file()
+    assert (pathlib.Path(zalmor.__file__).parent / "py.typed").is_file()  # the stubs: stubtest in make example
+    with pytest.raises(SystemExit):
+        _config.main([])
+
+
+def test_versions_and_binding_every_row(header_user, monkeypatch):
+    c = header_user.constants()
+    assert ".".join(map(str, c["version"])) == zalmor.__version__
+    assert c["hex"] == int("{:02x}{:02x}{:02x}00".format(*c["version"]), 16)
+    assert c["capi"] == zalmor.capi_version
+    for module in (brenthosca, pondistra, quillemora):
+        bound = header_user.bind_all(module.__name__.rsplit(".", 1)[1])
+        assert list(bound.items()) == [(name, row_address(module, name)) for name in module.__pyx_capi__]
+    monkeypatch.setattr(zalmor, "capi_version", zalmor.capi_version - 1)
+    with pytest.raises(ImportError, match=f"^the installed zalmor has C API version {c['capi'] - 1}, older "
+                                          f"than version {c['capi']} of the zalmor/capi.h "):
+        header_user.bind_all("pondistra")
+
+
+def test_view_from_buffer(header_user, consumer):
+    x = np.arange(10.0)[::-3]
+    assert header_user.view_from(x) == (x.ctypes.data, 4, -24, -1, True)
+    data = bytes(16)
+    for shape, suboffsets, message in [([2, 1], None, "expected a one-dimensional buffer, got 2 dimensions"),
+                                       ([], None, "expected a one-dimensional buffer, got 0 dimensions"),
+                                       ([2], [0], r"expected a direct buffer, got an indirect one \(suboffsets\)")]:
+        exporter = consumer.FormatBuffer(data, "d", 8, shape, [8] * len(shape), suboffsets)
+        with pytest.raises(ValueError, match=f"^{message}$"):
+            header_user.view_from(exporter)
+        assert exporter.exports == 0
+
+
+def test_inv_methods_by_their_constants(header_user, monkeypatch):
+    standins = StandIns(monkeypatch)
+    for name, routine in [("INV", "inv()"), ("SOLVE", "solve()"), ("LU", "lu_solve()"), ("PINV", "pinv()"),
+                          ("LSTSQ", "lstsq()")]:
+        header_user.inv_method(A2, name)
+        assert standins.log[-1] == routine
+
+
+DTYPES = {"double": np.float64, "zalmor_complex": np.complex128, "float": np.float32,
+          **{f"{t}_t": getattr(np, t) for t in ("int32", "uint32", "int64", "uint64")}}
+
+
+def test_rows_fail_and_write_as_their_list_says(kernels, unraisable):
+    """Every brenthosca row of the header's list, on an empty vector (the norms
+    in an infinite order), fails as its failure column says: an exception with
+    a null view, or a report and the named default, or not at all; and only
+    the rows that say so write their argument."""
+    rows = [row for row in kernels.rows() if row[0] == "zalmor.ops.brenthosca"]
+    assert len(rows) == len(brenthosca.__pyx_capi__)
+    for _, name, element, views, writes, failure in rows:
+        opt = (1, math.inf) if name in ("norm", "cnorm") else None
+
+        def args(n):
+            xs = (np.arange(n, 0, -1) % 3).astype(DTYPES[element])
+            return (xs, np.arange(n, dtype=np.uint64) if name == "permute" else xs.copy())[:views]
+
+        given = args(3)
+        before = given[0].copy()
+        kernels.call(name, given, opt)
+        assert (not np.array_equal(given[0], before)) == (writes == 1), name
+        if failure == "ZALMOR_FAILS_NULL_VIEW":
+            with pytest.raises(ValueError, match=r"^Invalid shape in axis 0: 0\.$"):
+                kernels.call(name, args(0), opt)
+            continue
+        with unraisable() as seen:
+            result, pending = kernels.call(name, args(0), opt)
+        assert pending is None
+        if failure == "ZALMOR_CANNOT_FAIL":
+            assert seen == [], name
+        else:
+            default = re.fullmatch(r"ZALMOR_UNRAISABLE\((.*)\)", failure)[1]
+            assert len(seen) == 1 and result == ast.literal_eval(default.replace("{", "(").replace("}", ")")), name
 
 
 def test_binding_checks_name_and_signature(header_user):

@@ -28,22 +28,14 @@
 /* ---- borrowed view records -------------------------------------------- */
 
 /* A view record over a one-dimensional buffer, which *buffer holds until the
- * caller releases it. The owner field stays null: rows read only the data
- * address, the extent and the stride of their arguments. */
+ * caller releases it (zalmor_view_from_buffer). */
 static inline int view_of(PyObject *obj, int writable, Py_buffer *buffer, __Pyx_memviewslice *view) {
-    int i;
     if (PyObject_GetBuffer(obj, buffer, PyBUF_STRIDES | PyBUF_FORMAT | (writable ? PyBUF_WRITABLE : 0)) < 0)
         return -1;
-    if (buffer->ndim != 1) {
+    if (zalmor_view_from_buffer(buffer, view) < 0) {
         PyBuffer_Release(buffer);
-        PyErr_SetString(PyExc_ValueError, "expected a one-dimensional buffer");
         return -1;
     }
-    memset(view, 0, sizeof *view);
-    view->data = (char *)buffer->buf;
-    for (i = 0; i < 8; ++i) view->suboffsets[i] = -1;
-    view->shape[0] = buffer->shape[0];
-    view->strides[0] = buffer->strides[0];
     return 0;
 }
 
@@ -118,18 +110,23 @@ typedef struct {
     const char *signature;
     const char *element, *result; /* C type names, as the list gives them */
     int lock;                     /* ZALMOR_RUNS_WITHOUT_LOCK or ZALMOR_RUNS_UNDER_LOCK */
+    int writes;                   /* ZALMOR_READS_ARGUMENTS or ZALMOR_WRITES_ARGUMENT */
+    int failure;                  /* ZALMOR_CANNOT_FAIL, ZALMOR_FAILS_NULL_VIEW, ... */
+    const char *failure_text;     /* the list's text, e.g. "ZALMOR_UNRAISABLE(0.0)" */
 } row_info;
 
-#define NATIVE_ROW_(module, name, family, element, result, lock)                                   \
-    {ZALMOR_MODULE_##module, #name, family, ZALMOR_SIG(name), #element, #result, lock},
-#define NATIVE_BRENTHOSCA_ROW_(name, type, element, result, lock)                                  \
-    NATIVE_ROW_(brenthosca, name, NULL, element, result, lock)
-#define NATIVE_BRENTHOSCA_FUSED_(name, family, type, element, result, lock)                        \
-    NATIVE_ROW_(brenthosca, name, #family, element, result, lock)
-#define NATIVE_PONDISTRA_ROW_(name, type, element, result, lock)                                   \
-    NATIVE_ROW_(pondistra, name, NULL, element, result, lock)
-#define NATIVE_QUILLEMORA_ROW_(name, type, element, result, lock)                                  \
-    NATIVE_ROW_(quillemora, name, NULL, element, result, lock)
+/* The failure column is taken as text at the first level, before it expands. */
+#define NATIVE_ROW_(module, name, family, element, result, lock, writes, failure, failure_text)    \
+    {ZALMOR_MODULE_##module, #name, family, ZALMOR_SIG(name), #element, #result, lock, writes,      \
+     failure, failure_text},
+#define NATIVE_BRENTHOSCA_ROW_(name, type, element, result, lock, writes, failure)                 \
+    NATIVE_ROW_(brenthosca, name, NULL, element, result, lock, writes, failure, #failure)
+#define NATIVE_BRENTHOSCA_FUSED_(name, family, type, element, result, lock, writes, failure)       \
+    NATIVE_ROW_(brenthosca, name, #family, element, result, lock, writes, failure, #failure)
+#define NATIVE_PONDISTRA_ROW_(name, type, element, result, lock, writes, failure)                  \
+    NATIVE_ROW_(pondistra, name, NULL, element, result, lock, writes, failure, #failure)
+#define NATIVE_QUILLEMORA_ROW_(name, type, element, result, lock, writes, failure)                 \
+    NATIVE_ROW_(quillemora, name, NULL, element, result, lock, writes, failure, #failure)
 
 /* Every row of the list; *count gets their number. */
 static inline const row_info *row_table(size_t *count) {

@@ -1,29 +1,46 @@
 /*
  * zalmor/capi.h: the native interface of zalmor's core modules.
  *
- * Other native modules call the functions of zalmor.ops.brenthosca,
+ * Other native modules call the functions ("rows") of zalmor.ops.brenthosca,
  * zalmor.utils.pondistra and zalmor.ops.quillemora directly, through the
  * module attribute `__pyx_capi__`: a dict from function name to a capsule that
  * holds the function's address and whose capsule name is the function's exact
- * signature string. This header declares the records those functions take and
- * return, a function-pointer type and the signature string of every row, the
- * list of the rows each module publishes (ZALMOR_BRENTHOSCA_ROWS and kin), and
- * zalmor_capi_import(), which binds a row with the checks the modules apply to
- * each other.
+ * signature string. This header is all there is: nothing to link. The rows
+ * are bound at run time from the installed modules. It declares
+ *
+ *   - the records the rows take and return, and the optional-argument records
+ *     with their defaults (ZALMOR_CLOSE_DEFAULT_RTOL and kin);
+ *   - the list of the rows each module publishes (ZALMOR_BRENTHOSCA_ROWS and
+ *     kin), which documents every row: element and result types, lock rule,
+ *     whether it writes its argument, failure convention; the function-pointer
+ *     type and signature string of every row;
+ *   - zalmor_import_brenthosca() (and _pondistra, _quillemora), which checks
+ *     the installed package's C API version and binds every row of a module
+ *     into a struct, and zalmor_capi_import() / ZALMOR_IMPORT, which bind one;
+ *   - zalmor_view_from_buffer(), a borrowed view record over a buffer (say of
+ *     a NumPy array), and zalmor_view_release() for returned views;
+ *   - in C++, zalmor::View and zalmor::BufferView, which release for you;
+ *   - the version of the package this header belongs to.
  *
  * Usable from C (C99 or later) and C++. Include it instead of <Python.h>, or
  * after it.
  *
- *     zalmor_norm_t norm;
- *     if (ZALMOR_IMPORT(brenthosca, norm, &norm) < 0) return NULL;
+ *     static struct zalmor_brenthosca_api zb;        // every brenthosca row
+ *     ...at your module's import, holding the interpreter lock:
+ *     if (zalmor_import_brenthosca(&zb) < 0) return NULL;
+ *     ...then, with a buffer `buf` acquired with PyObject_GetBuffer:
+ *     __Pyx_memviewslice xs;
+ *     if (zalmor_view_from_buffer(&buf, &xs) < 0) ...;  // ValueError set
  *     struct __pyx_opt_args_6zalmor_3ops_10brenthosca_norm opt = {1, INFINITY};
- *     double largest = norm(view, &opt);
+ *     double largest = zb.norm(xs, &opt);
  *
- * Conventions: view arguments are borrowed; a returned view carries one
- * acquisition that the caller releases; a returned view whose `memview` is
- * NULL means failure with a Python exception set. Optional-argument records
- * start with `__pyx_n`, the number of the following fields the caller has
- * filled; a NULL record means all defaults.
+ * Conventions: view arguments are borrowed: a row reads their `data`,
+ * `shape[0]` and `strides[0]` and neither keeps nor releases them; it does not
+ * check their element type, which is the caller's to get right (compare the
+ * buffer's format). A returned view carries one acquisition that the caller
+ * releases (zalmor_view_release). Optional-argument records start with
+ * `__pyx_n`, the number of the following fields the caller has filled (fields
+ * beyond it are not read); a NULL record, or __pyx_n <= 0, means all defaults.
  *
  * The interpreter lock: every brenthosca row runs without it and may be
  * called on any thread, holding it or not (the rows take it themselves for
@@ -31,8 +48,9 @@
  * pondistra's `product` and quillemora's `inv` run under it throughout: a
  * caller that does not hold it has it taken for the call and released
  * afterwards; a caller that holds it sees no change. Binding
- * (zalmor_capi_bind, zalmor_capi_import) needs it; releasing a view
- * (zalmor_view_release) takes it when it must.
+ * (zalmor_import_*, zalmor_capi_bind, zalmor_capi_import) and
+ * zalmor_view_from_buffer need it; releasing a view (zalmor_view_release)
+ * takes it when it must; zalmor_view_acquire never needs it.
  */
 #ifndef ZALMOR_CAPI_H
 #define ZALMOR_CAPI_H
@@ -42,7 +60,25 @@
 #endif
 #include <Python.h>
 
+#include <stddef.h>
 #include <stdint.h>
+#include <string.h>
+
+/* ---- versions --------------------------------------------------------- */
+
+/* The zalmor release this header belongs to (zalmor.__version__), and
+ * ZALMOR_VERSION_HEX as 0xMMmmpp00 for comparisons. */
+#define ZALMOR_VERSION_MAJOR 0
+#define ZALMOR_VERSION_MINOR 1
+#define ZALMOR_VERSION_PATCH 0
+#define ZALMOR_VERSION_HEX                                                                         \
+    ((ZALMOR_VERSION_MAJOR << 24) | (ZALMOR_VERSION_MINOR << 16) | (ZALMOR_VERSION_PATCH << 8))
+
+/* The version of the native interface (zalmor.capi_version). It grows when
+ * rows or records are added; a change to an existing row changes its
+ * signature string, which binding checks. zalmor_import_<module> refuses an
+ * installed package whose C API is older than this header's. */
+#define ZALMOR_CAPI_VERSION 1
 
 #ifdef __cplusplus
 extern "C" {
@@ -86,17 +122,49 @@ typedef struct {
     uint64_t f1;
 } __pyx_ctuple_unsigned__space_long__and_unsigned__space_long;
 
-/* Optional-argument records of brenthosca. */
+/* Optional-argument records of brenthosca, with their defaults.
+ *
+ * allclose, callclose, anyclose, canyclose: {__pyx_n, rtol, atol}, read as
+ * __pyx_n <= 0: neither; 1: rtol; 2 or more: both. Each element pair goes to
+ * hemvarinto's isclose (cisclose) with both tolerances, which counts a and b
+ * close when |a - b| <= atol + rtol * |b| (moduli for complex values; NaN is
+ * never close, equal values, infinities included, always are). */
+#define ZALMOR_CLOSE_DEFAULT_RTOL 1e-05
+#define ZALMOR_CLOSE_DEFAULT_ATOL 1e-08
 struct __pyx_opt_args_6zalmor_3ops_10brenthosca_allclose { int __pyx_n; double rtol; double atol; };
 struct __pyx_opt_args_6zalmor_3ops_10brenthosca_callclose { int __pyx_n; double rtol; double atol; };
 struct __pyx_opt_args_6zalmor_3ops_10brenthosca_anyclose { int __pyx_n; double rtol; double atol; };
 struct __pyx_opt_args_6zalmor_3ops_10brenthosca_canyclose { int __pyx_n; double rtol; double atol; };
+/* norm, cnorm: {__pyx_n, order}. order is any double: +-INFINITY for the
+ * largest and smallest (modulus), 0 for the count of non-zero elements,
+ * otherwise pow(sum of pow(|x|, order), 1 / order). */
+#define ZALMOR_NORM_DEFAULT_ORDER 2.0
 struct __pyx_opt_args_6zalmor_3ops_10brenthosca_norm { int __pyx_n; double order; };
 struct __pyx_opt_args_6zalmor_3ops_10brenthosca_cnorm { int __pyx_n; double order; };
+/* argsort: {__pyx_n, reverse}; a non-zero reverse sorts descending. */
+#define ZALMOR_ARGSORT_DEFAULT_REVERSE 0
 struct __pyx_opt_args_6zalmor_3ops_10brenthosca_argsort { int __pyx_n; int reverse; };
 
-/* Optional-argument record of quillemora's inv. `b` is a borrowed NumPy array
- * (or None); `method` is 0 to 4; `force` is a boolean. */
+/* Optional-argument record of quillemora's inv, {__pyx_n, b, method, force}:
+ *   b       a borrowed NumPy array, the right-hand side: inv returns the
+ *           solution X of A X = b; None (the default) stands for the
+ *           identity, so inv returns the inverse;
+ *   method  one of ZALMOR_INV_*; default ZALMOR_INV_SOLVE; another number
+ *           fails with NotImplementedError;
+ *   force   non-zero: run a direct method (INV, SOLVE, LU) even when A is not
+ *           square or is singular (numpy.linalg.cond(A) above 1/eps), failing
+ *           as SciPy fails. Default 0: such a matrix falls back from INV to
+ *           SOLVE, and from SOLVE and LU to PINV.
+ * Each method is the SciPy routine of its name (scipy.linalg.inv, solve,
+ * lu_factor with lu_solve, pinv, lstsq); INV and PINV apply b with a matrix
+ * product. */
+#define ZALMOR_INV_INV 0
+#define ZALMOR_INV_SOLVE 1
+#define ZALMOR_INV_LU 2
+#define ZALMOR_INV_PINV 3
+#define ZALMOR_INV_LSTSQ 4
+#define ZALMOR_INV_DEFAULT_METHOD ZALMOR_INV_SOLVE
+#define ZALMOR_INV_DEFAULT_FORCE 0
 struct __pyx_opt_args_6zalmor_3ops_10quillemora_inv {
     int __pyx_n;
     PyObject *b;
@@ -256,83 +324,176 @@ typedef int (*zalmor_cisclose_t)(zalmor_complex a, zalmor_complex b,
 /* The signature string of the row `row`: ZALMOR_SIG_<row>. */
 #define ZALMOR_SIG(row) ZALMOR_SIG_##row
 
-/* Lock rules. */
-#define ZALMOR_RUNS_WITHOUT_LOCK 0 /* callable holding the interpreter lock or not */
-#define ZALMOR_RUNS_UNDER_LOCK 1   /* takes the lock when the caller does not hold it */
+/* Lock rules (the list's `lock` column). */
+#define ZALMOR_RUNS_WITHOUT_LOCK 0 /* callable holding the interpreter lock or not, on any thread */
+#define ZALMOR_RUNS_UNDER_LOCK 1   /* runs under the lock; takes it when the caller does not hold it */
+
+/* Whether a row writes into its (first) argument (the `writes` column). */
+#define ZALMOR_READS_ARGUMENTS 0
+#define ZALMOR_WRITES_ARGUMENT 1
+
+/* How a row fails (the `failure` column):
+ *
+ *   ZALMOR_CANNOT_FAIL      no failure path: no exception, nothing reported.
+ *   ZALMOR_FAILS_NULL_VIEW  returns a view whose `memview` is NULL, with a
+ *                           Python exception set (and a traceback entry
+ *                           naming the row); test `memview` after each call.
+ *   ZALMOR_FAILS_NULL       returns NULL with a Python exception set.
+ *   ZALMOR_UNRAISABLE(v)    the result type has no value to spare: the row
+ *                           prints the error with its traceback, hands it to
+ *                           sys.unraisablehook (context: the row's qualified
+ *                           name, "zalmor.ops.brenthosca.<row>"), which clears
+ *                           it, and returns the default v. The caller sees no
+ *                           exception; it tells a failure from a result by
+ *                           checking the inputs first (the cases are listed
+ *                           with the rows).
+ *
+ * In code ZALMOR_UNRAISABLE(v) is the number ZALMOR_FAILS_UNRAISABLE; the
+ * list's text (#failure) names the default. */
+#define ZALMOR_CANNOT_FAIL 0
+#define ZALMOR_FAILS_NULL_VIEW 1
+#define ZALMOR_FAILS_NULL 2
+#define ZALMOR_FAILS_UNRAISABLE 3
+#define ZALMOR_UNRAISABLE(...) ZALMOR_FAILS_UNRAISABLE
 
 /* Every row a module publishes, in the order it registers them, one line each:
  *
- *   ROW(name, function-pointer type, element type, result type, lock rule)
- *   FUSED(name, family, function-pointer type, element type, result type, lock rule)
+ *   ROW(name, function-pointer type, element, result, lock, writes, failure)
+ *   FUSED(name, family, function-pointer type, element, result, lock, writes, failure)
  *
- * The signature string of a row is ZALMOR_SIG(name). The element type is that
- * of the (first) vector argument, or of inv's matrix; the result type is what
- * the row returns, or for a returned view or array the type of its elements
- * (void: sort, which sorts in place). FUSED rows are the typed instances
- * __pyx_fuse_<k><family> of one family, one per element type; a caller that
- * does not tell them apart passes the same macro for both, less `family`:
+ * The signature string of a row is ZALMOR_SIG(name). `element` is the type of
+ * the elements of the (first) vector argument, or of inv's matrix; `result`
+ * is what the row returns, or for a returned view or array the type of its
+ * elements (void: sort, which sorts in place). FUSED rows are the typed
+ * instances __pyx_fuse_<k><family> of one family, one per element type. More
+ * columns may come: take the ones you use and end the parameter list with
+ * `...` (which C wants given at least one argument). A caller that does not
+ * tell FUSED rows apart passes its FUSED on to its ROW:
  *
- *     #define MY_ROW(name, type, element, result, lock) { #name, ZALMOR_SIG(name) },
- *     #define MY_FUSED(name, family, type, element, result, lock) MY_ROW(name, type, element, result, lock)
+ *     #define MY_ROW(name, type, ...) { #name, ZALMOR_SIG(name) },
+ *     #define MY_FUSED(name, family, type, ...) MY_ROW(name, type, family)
  *     static const struct { const char *name, *signature; } rows[] = {
  *         ZALMOR_BRENTHOSCA_ROWS(MY_ROW, MY_FUSED)
  *     };
+ *
+ * An "empty" vector has shape[0] == 0. Every returned view and array is new,
+ * contiguous, and owned by the caller.
  */
 #define ZALMOR_BRENTHOSCA_ROWS(ROW, FUSED)                                                         \
-    ROW(cequal, zalmor_cequal_t, zalmor_complex, int, ZALMOR_RUNS_WITHOUT_LOCK)                    \
-    ROW(allclose, zalmor_allclose_t, double, int, ZALMOR_RUNS_WITHOUT_LOCK)                        \
-    ROW(callclose, zalmor_callclose_t, zalmor_complex, int, ZALMOR_RUNS_WITHOUT_LOCK)              \
-    ROW(anyclose, zalmor_anyclose_t, double, int, ZALMOR_RUNS_WITHOUT_LOCK)                        \
-    ROW(canyclose, zalmor_canyclose_t, zalmor_complex, int, ZALMOR_RUNS_WITHOUT_LOCK)              \
-    ROW(sign, zalmor_sign_t, double, int32_t, ZALMOR_RUNS_WITHOUT_LOCK)                            \
-    ROW(csign, zalmor_csign_t, zalmor_complex, zalmor_complex, ZALMOR_RUNS_WITHOUT_LOCK)           \
-    ROW(fabs, zalmor_fabs_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)                             \
-    ROW(cabs, zalmor_cabs_t, zalmor_complex, double, ZALMOR_RUNS_WITHOUT_LOCK)                     \
-    ROW(width, zalmor_width_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)                           \
-    ROW(cwidth, zalmor_cwidth_t, zalmor_complex, double, ZALMOR_RUNS_WITHOUT_LOCK)                 \
-    ROW(sqrt, zalmor_sqrt_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)                             \
-    ROW(csqrt, zalmor_csqrt_t, zalmor_complex, zalmor_complex, ZALMOR_RUNS_WITHOUT_LOCK)           \
-    ROW(norm, zalmor_norm_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)                             \
-    ROW(cnorm, zalmor_cnorm_t, zalmor_complex, double, ZALMOR_RUNS_WITHOUT_LOCK)                   \
-    ROW(permute, zalmor_permute_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)                       \
-    ROW(cprod, zalmor_cprod_t, zalmor_complex, zalmor_complex, ZALMOR_RUNS_WITHOUT_LOCK)           \
-    ROW(mean, zalmor_mean_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)                             \
-    ROW(min, zalmor_min_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)                               \
-    ROW(max, zalmor_max_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)                               \
-    ROW(argmin, zalmor_argmin_t, double, uint64_t, ZALMOR_RUNS_WITHOUT_LOCK)                       \
-    ROW(argmax, zalmor_argmax_t, double, uint64_t, ZALMOR_RUNS_WITHOUT_LOCK)                       \
+    /* Exact equality of two vectors of equal length (element by element, IEEE    */              \
+    /* for floats: NaN is unequal to all, -0.0 == 0.0); the closeness tests       */              \
+    /* (all pairs; any pair) call hemvarinto's isclose (cisclose) per pair with   */              \
+    /* the record's tolerances. 1 or 0; different lengths give 0.                 */              \
+    ROW(cequal, zalmor_cequal_t, zalmor_complex, int, ZALMOR_RUNS_WITHOUT_LOCK,                    \
+        ZALMOR_READS_ARGUMENTS, ZALMOR_CANNOT_FAIL)                                                \
+    ROW(allclose, zalmor_allclose_t, double, int, ZALMOR_RUNS_WITHOUT_LOCK,                        \
+        ZALMOR_READS_ARGUMENTS, ZALMOR_CANNOT_FAIL)                                                \
+    ROW(callclose, zalmor_callclose_t, zalmor_complex, int, ZALMOR_RUNS_WITHOUT_LOCK,              \
+        ZALMOR_READS_ARGUMENTS, ZALMOR_CANNOT_FAIL)                                                \
+    ROW(anyclose, zalmor_anyclose_t, double, int, ZALMOR_RUNS_WITHOUT_LOCK,                        \
+        ZALMOR_READS_ARGUMENTS, ZALMOR_CANNOT_FAIL)                                                \
+    ROW(canyclose, zalmor_canyclose_t, zalmor_complex, int, ZALMOR_RUNS_WITHOUT_LOCK,              \
+        ZALMOR_READS_ARGUMENTS, ZALMOR_CANNOT_FAIL)                                                \
+    /* Maps: a new vector of n results: sign -1, 0 or 1 (0 for NaN); csign        */              \
+    /* z / (re*re + im*im), NaN for 0; fabs; cabs, sqrt, csqrt as the C library   */              \
+    /* gives them (sqrt of a negative is NaN). An empty vector fails (ValueError  */              \
+    /* "Invalid shape in axis 0: 0."), as does memory (MemoryError).              */              \
+    ROW(sign, zalmor_sign_t, double, int32_t, ZALMOR_RUNS_WITHOUT_LOCK, ZALMOR_READS_ARGUMENTS,    \
+        ZALMOR_FAILS_NULL_VIEW)                                                                    \
+    ROW(csign, zalmor_csign_t, zalmor_complex, zalmor_complex, ZALMOR_RUNS_WITHOUT_LOCK,           \
+        ZALMOR_READS_ARGUMENTS, ZALMOR_FAILS_NULL_VIEW)                                            \
+    ROW(fabs, zalmor_fabs_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK, ZALMOR_READS_ARGUMENTS,     \
+        ZALMOR_FAILS_NULL_VIEW)                                                                    \
+    ROW(cabs, zalmor_cabs_t, zalmor_complex, double, ZALMOR_RUNS_WITHOUT_LOCK,                     \
+        ZALMOR_READS_ARGUMENTS, ZALMOR_FAILS_NULL_VIEW)                                            \
+    /* max - min (of the moduli): an empty vector (or memory, for cwidth) is      */              \
+    /* reported (width under argminmax's name).                                   */              \
+    ROW(width, zalmor_width_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK, ZALMOR_READS_ARGUMENTS,   \
+        ZALMOR_UNRAISABLE(0.0))                                                                    \
+    ROW(cwidth, zalmor_cwidth_t, zalmor_complex, double, ZALMOR_RUNS_WITHOUT_LOCK,                 \
+        ZALMOR_READS_ARGUMENTS, ZALMOR_UNRAISABLE(0.0))                                            \
+    ROW(sqrt, zalmor_sqrt_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK, ZALMOR_READS_ARGUMENTS,     \
+        ZALMOR_FAILS_NULL_VIEW)                                                                    \
+    ROW(csqrt, zalmor_csqrt_t, zalmor_complex, zalmor_complex, ZALMOR_RUNS_WITHOUT_LOCK,           \
+        ZALMOR_READS_ARGUMENTS, ZALMOR_FAILS_NULL_VIEW)                                            \
+    /* Norms fail only in the orders +-INFINITY, on an empty vector or memory.    */              \
+    ROW(norm, zalmor_norm_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK, ZALMOR_READS_ARGUMENTS,     \
+        ZALMOR_UNRAISABLE(0.0))                                                                    \
+    ROW(cnorm, zalmor_cnorm_t, zalmor_complex, double, ZALMOR_RUNS_WITHOUT_LOCK,                   \
+        ZALMOR_READS_ARGUMENTS, ZALMOR_UNRAISABLE(0.0))                                            \
+    /* permute(xs, positions): result[i] = xs[positions[i]] for i < n = len(xs);  */              \
+    /* positions are uint64_t (argsort's result), at least n, each below n.       */              \
+    /* Fails as the maps do.                                                      */              \
+    ROW(permute, zalmor_permute_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK,                       \
+        ZALMOR_READS_ARGUMENTS, ZALMOR_FAILS_NULL_VIEW)                                            \
+    /* Products and mean, left to right; the mean of an empty vector is NaN.      */              \
+    ROW(cprod, zalmor_cprod_t, zalmor_complex, zalmor_complex, ZALMOR_RUNS_WITHOUT_LOCK,           \
+        ZALMOR_READS_ARGUMENTS, ZALMOR_CANNOT_FAIL)                                                \
+    ROW(mean, zalmor_mean_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK, ZALMOR_READS_ARGUMENTS,     \
+        ZALMOR_CANNOT_FAIL)                                                                        \
+    /* Extremes and their first positions; an empty vector is reported.           */              \
+    ROW(min, zalmor_min_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK, ZALMOR_READS_ARGUMENTS,       \
+        ZALMOR_UNRAISABLE(0.0))                                                                    \
+    ROW(max, zalmor_max_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK, ZALMOR_READS_ARGUMENTS,       \
+        ZALMOR_UNRAISABLE(0.0))                                                                    \
+    ROW(argmin, zalmor_argmin_t, double, uint64_t, ZALMOR_RUNS_WITHOUT_LOCK,                       \
+        ZALMOR_READS_ARGUMENTS, ZALMOR_UNRAISABLE(0))                                              \
+    ROW(argmax, zalmor_argmax_t, double, uint64_t, ZALMOR_RUNS_WITHOUT_LOCK,                       \
+        ZALMOR_READS_ARGUMENTS, ZALMOR_UNRAISABLE(0))                                              \
     ROW(argminmax, zalmor_argminmax_t, double,                                                     \
-        __pyx_ctuple_unsigned__space_long__and_unsigned__space_long, ZALMOR_RUNS_WITHOUT_LOCK)     \
-    ROW(sort, zalmor_sort_t, double, void, ZALMOR_RUNS_WITHOUT_LOCK)                               \
-    ROW(argsort, zalmor_argsort_t, double, uint64_t, ZALMOR_RUNS_WITHOUT_LOCK)                     \
+        __pyx_ctuple_unsigned__space_long__and_unsigned__space_long, ZALMOR_RUNS_WITHOUT_LOCK,     \
+        ZALMOR_READS_ARGUMENTS, ZALMOR_UNRAISABLE({0, 0}))                                         \
+    /* sort: ascending, in place; the vector must be contiguous.                  */              \
+    ROW(sort, zalmor_sort_t, double, void, ZALMOR_RUNS_WITHOUT_LOCK, ZALMOR_WRITES_ARGUMENT,       \
+        ZALMOR_CANNOT_FAIL)                                                                        \
+    /* argsort: the positions that sort xs; fails as the maps do.                 */              \
+    ROW(argsort, zalmor_argsort_t, double, uint64_t, ZALMOR_RUNS_WITHOUT_LOCK,                     \
+        ZALMOR_READS_ARGUMENTS, ZALMOR_FAILS_NULL_VIEW)                                            \
     ZALMOR_BRENTHOSCA_EQUAL_ROWS(FUSED)                                                            \
     ZALMOR_BRENTHOSCA_SUM_ROWS(FUSED)                                                              \
     ZALMOR_BRENTHOSCA_PROD_ROWS(FUSED)
 
 /* The typed families of brenthosca, each in the order of its instances. */
 #define ZALMOR_BRENTHOSCA_EQUAL_ROWS(FUSED)                                                        \
-    FUSED(__pyx_fuse_0equal, equal, zalmor_equal_t, int32_t, int, ZALMOR_RUNS_WITHOUT_LOCK)        \
-    FUSED(__pyx_fuse_1equal, equal, zalmor_equal_t, uint32_t, int, ZALMOR_RUNS_WITHOUT_LOCK)       \
-    FUSED(__pyx_fuse_2equal, equal, zalmor_equal_t, int64_t, int, ZALMOR_RUNS_WITHOUT_LOCK)        \
-    FUSED(__pyx_fuse_3equal, equal, zalmor_equal_t, uint64_t, int, ZALMOR_RUNS_WITHOUT_LOCK)       \
-    FUSED(__pyx_fuse_4equal, equal, zalmor_equal_t, float, int, ZALMOR_RUNS_WITHOUT_LOCK)          \
-    FUSED(__pyx_fuse_5equal, equal, zalmor_equal_t, double, int, ZALMOR_RUNS_WITHOUT_LOCK)
+    ZALMOR_BRENTHOSCA_EQUAL_ROW_(FUSED, 0, int32_t)                                                \
+    ZALMOR_BRENTHOSCA_EQUAL_ROW_(FUSED, 1, uint32_t)                                               \
+    ZALMOR_BRENTHOSCA_EQUAL_ROW_(FUSED, 2, int64_t)                                                \
+    ZALMOR_BRENTHOSCA_EQUAL_ROW_(FUSED, 3, uint64_t)                                               \
+    ZALMOR_BRENTHOSCA_EQUAL_ROW_(FUSED, 4, float)                                                  \
+    ZALMOR_BRENTHOSCA_EQUAL_ROW_(FUSED, 5, double)
+#define ZALMOR_BRENTHOSCA_EQUAL_ROW_(FUSED, k, element)                                            \
+    FUSED(__pyx_fuse_##k##equal, equal, zalmor_equal_t, element, int, ZALMOR_RUNS_WITHOUT_LOCK,    \
+          ZALMOR_READS_ARGUMENTS, ZALMOR_CANNOT_FAIL)
 #define ZALMOR_BRENTHOSCA_SUM_ROWS(FUSED) ZALMOR_BRENTHOSCA_FOLD_ROWS_(FUSED, sum)
 #define ZALMOR_BRENTHOSCA_PROD_ROWS(FUSED) ZALMOR_BRENTHOSCA_FOLD_ROWS_(FUSED, prod)
-/* A fold family: one instance per element type, giving a value of that type. */
+/* A fold family: one instance per element type, giving a value of that type,
+ * left to right, integers wrapping; the sum of an empty vector is 0, the
+ * product 1. */
 #define ZALMOR_BRENTHOSCA_FOLD_ROWS_(FUSED, f)                                                     \
-    FUSED(__pyx_fuse_0##f, f, zalmor_fuse_0_t, int32_t, int32_t, ZALMOR_RUNS_WITHOUT_LOCK)         \
-    FUSED(__pyx_fuse_1##f, f, zalmor_fuse_1_t, uint32_t, uint32_t, ZALMOR_RUNS_WITHOUT_LOCK)       \
-    FUSED(__pyx_fuse_2##f, f, zalmor_fuse_2_t, int64_t, int64_t, ZALMOR_RUNS_WITHOUT_LOCK)         \
-    FUSED(__pyx_fuse_3##f, f, zalmor_fuse_3_t, uint64_t, uint64_t, ZALMOR_RUNS_WITHOUT_LOCK)       \
-    FUSED(__pyx_fuse_4##f, f, zalmor_fuse_4_t, float, float, ZALMOR_RUNS_WITHOUT_LOCK)             \
-    FUSED(__pyx_fuse_5##f, f, zalmor_fuse_5_t, double, double, ZALMOR_RUNS_WITHOUT_LOCK)           \
-    FUSED(__pyx_fuse_6##f, f, zalmor_fuse_6_t, zalmor_complex, zalmor_complex,                     \
-          ZALMOR_RUNS_WITHOUT_LOCK)
+    ZALMOR_BRENTHOSCA_FOLD_ROW_(FUSED, f, 0, int32_t)                                              \
+    ZALMOR_BRENTHOSCA_FOLD_ROW_(FUSED, f, 1, uint32_t)                                             \
+    ZALMOR_BRENTHOSCA_FOLD_ROW_(FUSED, f, 2, int64_t)                                              \
+    ZALMOR_BRENTHOSCA_FOLD_ROW_(FUSED, f, 3, uint64_t)                                             \
+    ZALMOR_BRENTHOSCA_FOLD_ROW_(FUSED, f, 4, float)                                                \
+    ZALMOR_BRENTHOSCA_FOLD_ROW_(FUSED, f, 5, double)                                               \
+    ZALMOR_BRENTHOSCA_FOLD_ROW_(FUSED, f, 6, zalmor_complex)
+#define ZALMOR_BRENTHOSCA_FOLD_ROW_(FUSED, f, k, element)                                          \
+    FUSED(__pyx_fuse_##k##f, f, zalmor_fuse_##k##_t, element, element, ZALMOR_RUNS_WITHOUT_LOCK,   \
+          ZALMOR_READS_ARGUMENTS, ZALMOR_CANNOT_FAIL)
 
+/* product(ns, 0): the table of every index tuple of the ranges ns (a (R, k)
+ * view, R the product of the sizes modulo 2**32), rows in lexicographic
+ * order; a zero size gives a (0, 0) view. Fails on no sizes or R = 0
+ * (ValueError "Invalid shape in axis %d: %d."), on memory, or when NumPy does. */
 #define ZALMOR_PONDISTRA_ROWS(ROW)                                                                 \
-    ROW(product, zalmor_product_t, uint32_t, uint32_t, ZALMOR_RUNS_UNDER_LOCK)
-#define ZALMOR_QUILLEMORA_ROWS(ROW) ROW(inv, zalmor_inv_t, double, double, ZALMOR_RUNS_UNDER_LOCK)
+    ROW(product, zalmor_product_t, uint32_t, uint32_t, ZALMOR_RUNS_UNDER_LOCK,                     \
+        ZALMOR_READS_ARGUMENTS, ZALMOR_FAILS_NULL_VIEW)
+/* inv(A, opt): see its record above. Fails when A is not a two-dimensional
+ * float64 ndarray (ValueError, TypeError), for an unknown method
+ * (NotImplementedError), or as SciPy does. */
+#define ZALMOR_QUILLEMORA_ROWS(ROW)                                                                \
+    ROW(inv, zalmor_inv_t, double, double, ZALMOR_RUNS_UNDER_LOCK, ZALMOR_READS_ARGUMENTS,         \
+        ZALMOR_FAILS_NULL)
 
 /* ---- releasing returned views ----------------------------------------- */
 
@@ -425,6 +586,138 @@ static inline int zalmor_capi_import(const char *module_name, const char *name,
 #define ZALMOR_IMPORT(module, row, fnptr)                                                          \
     zalmor_capi_import(ZALMOR_MODULE_##module, #row, ZALMOR_SIG_##row, (void **)(fnptr))
 
+/* ---- binding every row of a module ------------------------------------ */
+
+/* One struct per module with a member per row, named and typed as in the
+ * module's list: struct zalmor_brenthosca_api has `norm` of type
+ * zalmor_norm_t, `__pyx_fuse_1prod` of type zalmor_fuse_1_t, and so on. */
+#define ZALMOR_API_MEMBER_(name, type, ...) type name;
+#define ZALMOR_API_FUSED_MEMBER_(name, family, type, ...) type name;
+struct zalmor_brenthosca_api {
+    ZALMOR_BRENTHOSCA_ROWS(ZALMOR_API_MEMBER_, ZALMOR_API_FUSED_MEMBER_)
+};
+struct zalmor_pondistra_api {
+    ZALMOR_PONDISTRA_ROWS(ZALMOR_API_MEMBER_)
+};
+struct zalmor_quillemora_api {
+    ZALMOR_QUILLEMORA_ROWS(ZALMOR_API_MEMBER_)
+};
+
+/* Fails with ImportError unless the installed package's C API
+ * (zalmor.capi_version) is at least this header's ZALMOR_CAPI_VERSION.
+ * Needs the interpreter lock. */
+static inline int zalmor_capi_check_version(void) {
+    PyObject *package = PyImport_ImportModule("zalmor"), *value;
+    long installed;
+    if (package == NULL) return -1;
+    value = PyObject_GetAttrString(package, "capi_version");
+    Py_DECREF(package);
+    if (value == NULL) return -1;
+    installed = PyLong_AsLong(value);
+    Py_DECREF(value);
+    if (installed == -1 && PyErr_Occurred()) return -1;
+    if (installed < ZALMOR_CAPI_VERSION) {
+        PyErr_Format(PyExc_ImportError,
+                     "the installed zalmor has C API version %ld, older than version %d of the "
+                     "zalmor/capi.h this module was compiled with",
+                     installed, (int)ZALMOR_CAPI_VERSION);
+        return -1;
+    }
+    return 0;
+}
+
+typedef struct {
+    const char *name, *signature;
+    size_t offset; /* of the member in the module's api struct */
+} zalmor_api_entry_;
+
+/* Checks the C API version, imports `module_name` and binds each of `count`
+ * rows into the struct at `api` (of `size` bytes), which is cleared first and
+ * again on failure. */
+static inline int zalmor_import_rows_(const char *module_name, const zalmor_api_entry_ *entries,
+                                      size_t count, void *api, size_t size) {
+    PyObject *module;
+    size_t i;
+    memset(api, 0, size);
+    if (zalmor_capi_check_version() < 0) return -1;
+    module = PyImport_ImportModule(module_name);
+    if (module == NULL) return -1;
+    for (i = 0; i < count; ++i) {
+        void *address = NULL;
+        if (zalmor_capi_bind(module, module_name, entries[i].name, entries[i].signature, &address) < 0) {
+            Py_DECREF(module);
+            memset(api, 0, size);
+            return -1;
+        }
+        /* A function's address, stored as the member's function-pointer type. */
+        memcpy((char *)api + entries[i].offset, &address, sizeof address);
+    }
+    Py_DECREF(module);
+    return 0;
+}
+
+#define ZALMOR_API_ENTRY_(api, name) {#name, ZALMOR_SIG(name), offsetof(struct api, name)},
+#define ZALMOR_BRENTHOSCA_ENTRY_(name, type, ...) ZALMOR_API_ENTRY_(zalmor_brenthosca_api, name)
+#define ZALMOR_BRENTHOSCA_FUSED_ENTRY_(name, family, type, ...)                                    \
+    ZALMOR_API_ENTRY_(zalmor_brenthosca_api, name)
+#define ZALMOR_PONDISTRA_ENTRY_(name, type, ...) ZALMOR_API_ENTRY_(zalmor_pondistra_api, name)
+#define ZALMOR_QUILLEMORA_ENTRY_(name, type, ...) ZALMOR_API_ENTRY_(zalmor_quillemora_api, name)
+
+/* Bind every row of one module into *api, like NumPy's import_array: call it
+ * once, at your module's import, holding the interpreter lock. 0 on success;
+ * -1 with an exception set (and *api cleared) when the installed C API is too
+ * old (ImportError), the module cannot be imported, or a row is missing
+ * (ImportError) or has another signature (TypeError). */
+static inline int zalmor_import_brenthosca(struct zalmor_brenthosca_api *api) {
+    static const zalmor_api_entry_ entries[] = {
+        ZALMOR_BRENTHOSCA_ROWS(ZALMOR_BRENTHOSCA_ENTRY_, ZALMOR_BRENTHOSCA_FUSED_ENTRY_)};
+    return zalmor_import_rows_(ZALMOR_MODULE_brenthosca, entries, sizeof entries / sizeof entries[0],
+                               api, sizeof *api);
+}
+
+static inline int zalmor_import_pondistra(struct zalmor_pondistra_api *api) {
+    static const zalmor_api_entry_ entries[] = {ZALMOR_PONDISTRA_ROWS(ZALMOR_PONDISTRA_ENTRY_)};
+    return zalmor_import_rows_(ZALMOR_MODULE_pondistra, entries, sizeof entries / sizeof entries[0],
+                               api, sizeof *api);
+}
+
+static inline int zalmor_import_quillemora(struct zalmor_quillemora_api *api) {
+    static const zalmor_api_entry_ entries[] = {ZALMOR_QUILLEMORA_ROWS(ZALMOR_QUILLEMORA_ENTRY_)};
+    return zalmor_import_rows_(ZALMOR_MODULE_quillemora, entries, sizeof entries / sizeof entries[0],
+                               api, sizeof *api);
+}
+
+/* ---- views of buffers ------------------------------------------------- */
+
+/* Fills *out with a borrowed one-dimensional view record of the acquired
+ * buffer *buf (say from PyObject_GetBuffer(array, &buf, PyBUF_STRIDES |
+ * PyBUF_FORMAT)): data, shape and strides from the buffer (the item size as
+ * stride when the buffer gives none), suboffsets -1, and `memview` NULL, since
+ * view arguments are borrowed. The buffer must stay acquired while rows use
+ * the record; release it (PyBuffer_Release) afterwards, not the record.
+ * The element type is not checked: compare buf->format and buf->itemsize
+ * with what the row takes. Returns 0; or -1 with ValueError, *out emptied,
+ * when the buffer is not one-dimensional or is indirect (suboffsets). Needs
+ * the interpreter lock for the error. */
+static inline int zalmor_view_from_buffer(const Py_buffer *buf, __Pyx_memviewslice *out) {
+    int i;
+    memset(out, 0, sizeof *out);
+    if (buf->ndim != 1) {
+        PyErr_Format(PyExc_ValueError, "expected a one-dimensional buffer, got %d dimensions",
+                     buf->ndim);
+        return -1;
+    }
+    if (buf->suboffsets != NULL && buf->suboffsets[0] >= 0) {
+        PyErr_SetString(PyExc_ValueError, "expected a direct buffer, got an indirect one (suboffsets)");
+        return -1;
+    }
+    out->data = (char *)buf->buf;
+    out->shape[0] = buf->shape != NULL ? buf->shape[0] : buf->itemsize > 0 ? buf->len / buf->itemsize : 0;
+    out->strides[0] = buf->strides != NULL ? buf->strides[0] : buf->itemsize;
+    for (i = 0; i < 8; ++i) out->suboffsets[i] = -1;
+    return 0;
+}
+
 #ifdef __cplusplus
 } /* extern "C" */
 
@@ -470,6 +763,44 @@ public:
 
 private:
     __Pyx_memviewslice view_;
+};
+
+/* The C++ counterpart of zalmor_view_from_buffer: acquires the buffer of a
+ * Python object (with strides and format; add PyBUF_WRITABLE for sort) and
+ * holds it, with the borrowed view record over it, until it goes out of
+ * scope. Made and destroyed holding the interpreter lock; the record may be
+ * passed to rows on any thread meanwhile.
+ *
+ *     zalmor::BufferView xs{array};
+ *     if (!xs) return nullptr;                        // exception set
+ *     if (strcmp(xs.buffer().format, "d") != 0) ...   // not doubles
+ *     double total = api.__pyx_fuse_5sum(xs.get());
+ */
+class BufferView {
+public:
+    explicit BufferView(PyObject *obj, int flags = PyBUF_STRIDES | PyBUF_FORMAT) noexcept : view_() {
+        if (PyObject_GetBuffer(obj, &buffer_, flags) < 0) return;
+        acquired_ = true;
+        if (zalmor_view_from_buffer(&buffer_, &view_) < 0) {
+            PyBuffer_Release(&buffer_);
+            acquired_ = false;
+        }
+    }
+    BufferView(const BufferView &) = delete;
+    BufferView &operator=(const BufferView &) = delete;
+    ~BufferView() {
+        if (acquired_) PyBuffer_Release(&buffer_);
+    }
+
+    explicit operator bool() const noexcept { return acquired_; }
+    const __Pyx_memviewslice &get() const noexcept { return view_; }
+    const Py_buffer &buffer() const noexcept { return buffer_; }
+    Py_ssize_t size() const noexcept { return view_.shape[0]; }
+
+private:
+    Py_buffer buffer_{};
+    __Pyx_memviewslice view_;
+    bool acquired_ = false;
 };
 
 } /* namespace zalmor */

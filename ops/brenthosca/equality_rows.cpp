@@ -10,6 +10,9 @@ namespace {
 
 using frame::Strided;
 
+// The defaults the header documents are the ones the tests use.
+static_assert(kDefaultRtol == ZALMOR_CLOSE_DEFAULT_RTOL && kDefaultAtol == ZALMOR_CLOSE_DEFAULT_ATOL);
+
 // Calls the sibling's scalar test on pairs in increasing index order until
 // one gives `decisive` (non-zero: close); returns whether one did.
 template <class X, class Scalar, class Test>
@@ -53,7 +56,7 @@ int equal_row(__Pyx_memviewslice a, __Pyx_memviewslice b) {
     return same_elements(frame::strided<T>(a), frame::strided<T>(b)) ? 1 : 0;
 }
 
-#define ZALMOR_INSTANTIATE(name, family, type, element, result, lock) \
+#define ZALMOR_INSTANTIATE(name, family, type, element, result, ...) \
     template result equal_row<element>(__Pyx_memviewslice, __Pyx_memviewslice);
 ZALMOR_BRENTHOSCA_EQUAL_ROWS(ZALMOR_INSTANTIATE)
 #undef ZALMOR_INSTANTIATE

@@ -27,7 +27,7 @@ const char* const kBuiltins[] = {"range",     "ValueError", "MemoryError", "enum
 
 // The list of zalmor/capi.h, in its order; a typed row __pyx_fuse_<k><family>
 // is the instance <family>_row<element>.
-#define ZALMOR_EXPORT_FUSED(name, family, type, element, result, lock) \
+#define ZALMOR_EXPORT_FUSED(name, family, type, element, ...) \
     frame::ExportRow{#name, reinterpret_cast<void*>(static_cast<type>(&family##_row<element>)), ZALMOR_SIG(name)},
 const frame::ExportRow kExports[] = {ZALMOR_BRENTHOSCA_ROWS(ZALMOR_EXPORT_ROW, ZALMOR_EXPORT_FUSED)};
 #undef ZALMOR_EXPORT_FUSED

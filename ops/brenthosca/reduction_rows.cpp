@@ -34,7 +34,7 @@ void report_unmade(__Pyx_memviewslice (*make)(__Pyx_memviewslice), __Pyx_memview
 
 template <class Record>
 double order_of(const Record* opt) noexcept {
-    return opt != nullptr && opt->__pyx_n >= 1 ? opt->order : 2.0;
+    return opt != nullptr && opt->__pyx_n >= 1 ? opt->order : ZALMOR_NORM_DEFAULT_ORDER;
 }
 
 // A row's element type as the cores take it: the complex record as Complex.
@@ -60,7 +60,7 @@ T prod_row(__Pyx_memviewslice xs) {
     return as_result(product_of(frame::strided<CoreOf<T>>(xs)));
 }
 
-#define ZALMOR_INSTANTIATE(name, family, type, element, result, lock) \
+#define ZALMOR_INSTANTIATE(name, family, type, element, result, ...) \
     template result family##_row<element>(__Pyx_memviewslice);
 ZALMOR_BRENTHOSCA_SUM_ROWS(ZALMOR_INSTANTIATE)
 ZALMOR_BRENTHOSCA_PROD_ROWS(ZALMOR_INSTANTIATE)

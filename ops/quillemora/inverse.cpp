@@ -125,19 +125,19 @@ struct Call {
 
     PyObject* run(int method, bool force) const {
         const int requested = method;
-        if (method == 0) {
+        if (method == ZALMOR_INV_INV) {
             if (usable() || force) return inverse();
-            method = 1;
+            method = ZALMOR_INV_SOLVE;
         }
-        if (method == 1) {
+        if (method == ZALMOR_INV_SOLVE) {
             if (usable() || force) return solve();
-            method = 3;
-        } else if (method == 2) {
+            method = ZALMOR_INV_PINV;
+        } else if (method == ZALMOR_INV_LU) {
             if (usable() || force) return lu();
-            method = 3;
+            method = ZALMOR_INV_PINV;
         }
-        if (method == 3) return pseudo_inverse();
-        if (method == 4) return least_squares();
+        if (method == ZALMOR_INV_PINV) return pseudo_inverse();
+        if (method == ZALMOR_INV_LSTSQ) return least_squares();
         return not_implemented(requested);
     }
 
@@ -175,8 +175,8 @@ PyObject* inv(PyObject* A, __pyx_opt_args_6zalmor_3ops_10quillemora_inv* opt) {
         return fail();
     }
     PyObject* b = Py_None;
-    int method = 1;
-    bool force = false;
+    int method = ZALMOR_INV_DEFAULT_METHOD;
+    bool force = ZALMOR_INV_DEFAULT_FORCE != 0;
     if (opt != nullptr && opt->__pyx_n > 0) {
         if (opt->b != nullptr) b = opt->b;  // a null b counts as None
         if (opt->__pyx_n > 1) method = opt->method;

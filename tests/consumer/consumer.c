@@ -307,8 +307,107 @@ static PyObject *consumer_product_unlocked(PyObject *self, PyObject *obj) {
     return hold_view(result);
 }
 
+/* constants(): the header's versions and inv's method numbers. */
+static PyObject *consumer_constants(PyObject *self, PyObject *unused) {
+    (void)self;
+    (void)unused;
+    return Py_BuildValue("{s(iii)sisi}", "version", ZALMOR_VERSION_MAJOR, ZALMOR_VERSION_MINOR,
+                         ZALMOR_VERSION_PATCH, "hex", ZALMOR_VERSION_HEX, "capi", ZALMOR_CAPI_VERSION);
+}
+
+/* One bound row as (name, address) into the dict `out`. */
+static int put_address(PyObject *out, const char *name, const void *member) {
+    void *address;
+    PyObject *value;
+    int rc;
+    memcpy(&address, member, sizeof address);
+    if ((value = PyLong_FromVoidPtr(address)) == NULL) return -1;
+    rc = PyDict_SetItemString(out, name, value);
+    Py_DECREF(value);
+    return rc;
+}
+
+#define PUT_ROW(name, ...) if (put_address(out, #name, &api.name) < 0) goto fail;
+#define PUT_FUSED(name, family, ...) PUT_ROW(name, family)
+
+/* bind_all(module): every row of brenthosca, pondistra or quillemora bound
+ * by zalmor_import_<module>, as {name: address} in the struct's order. */
+static PyObject *consumer_bind_all(PyObject *self, PyObject *arg) {
+    const char *module = PyUnicode_AsUTF8(arg);
+    PyObject *out;
+    (void)self;
+    if (module == NULL || (out = PyDict_New()) == NULL) return NULL;
+    if (strcmp(module, "brenthosca") == 0) {
+        struct zalmor_brenthosca_api api;
+        if (zalmor_import_brenthosca(&api) < 0) goto fail;
+        ZALMOR_BRENTHOSCA_ROWS(PUT_ROW, PUT_FUSED)
+    } else if (strcmp(module, "pondistra") == 0) {
+        struct zalmor_pondistra_api api;
+        if (zalmor_import_pondistra(&api) < 0) goto fail;
+        ZALMOR_PONDISTRA_ROWS(PUT_ROW)
+    } else {
+        struct zalmor_quillemora_api api;
+        if (zalmor_import_quillemora(&api) < 0) goto fail;
+        ZALMOR_QUILLEMORA_ROWS(PUT_ROW)
+    }
+    return out;
+fail:
+    Py_DECREF(out);
+    return NULL;
+}
+
+/* view_from(obj): the borrowed record zalmor_view_from_buffer makes of obj's
+ * buffer (asked for with suboffsets), as (address, extent, stride, suboffset,
+ * owner is null); zalmor::BufferView in C++. */
+static PyObject *consumer_view_from(PyObject *self, PyObject *obj) {
+    __Pyx_memviewslice view;
+    (void)self;
+#ifdef __cplusplus
+    zalmor::BufferView held{obj, PyBUF_INDIRECT | PyBUF_FORMAT};
+    if (!held) return NULL;
+    view = held.get();
+#else
+    Py_buffer buffer;
+    int rc;
+    if (PyObject_GetBuffer(obj, &buffer, PyBUF_INDIRECT | PyBUF_FORMAT) < 0) return NULL;
+    rc = zalmor_view_from_buffer(&buffer, &view);
+    PyBuffer_Release(&buffer);
+    if (rc < 0) return NULL;
+#endif
+    return Py_BuildValue("NnnnO", PyLong_FromVoidPtr(view.data), view.shape[0], view.strides[0],
+                         view.suboffsets[0], view.memview == NULL ? Py_True : Py_False);
+}
+
+/* inv_method(A, name): quillemora's inv, bound with zalmor_import_quillemora,
+ * forced to the method ZALMOR_INV_<name>. */
+static PyObject *consumer_inv_method(PyObject *self, PyObject *args) {
+    static const struct {
+        const char *name;
+        int method;
+    } methods[] = {{"INV", ZALMOR_INV_INV}, {"SOLVE", ZALMOR_INV_SOLVE}, {"LU", ZALMOR_INV_LU},
+                   {"PINV", ZALMOR_INV_PINV}, {"LSTSQ", ZALMOR_INV_LSTSQ}};
+    static struct zalmor_quillemora_api api;
+    struct __pyx_opt_args_6zalmor_3ops_10quillemora_inv opt = {3, Py_None, 0, 1};
+    PyObject *A;
+    const char *name;
+    size_t i;
+    (void)self;
+    if (!PyArg_ParseTuple(args, "Os", &A, &name)) return NULL;
+    if (api.inv == NULL && zalmor_import_quillemora(&api) < 0) return NULL;
+    for (i = 0; i < sizeof methods / sizeof methods[0]; ++i) {
+        if (strcmp(methods[i].name, name) != 0) continue;
+        opt.method = methods[i].method;
+        return api.inv(A, &opt);
+    }
+    return PyErr_Format(PyExc_KeyError, "%s", name);
+}
+
 static PyMethodDef consumer_methods[] = {
     {"sqrt_sum", consumer_sqrt_sum, METH_O, NULL},
+    {"constants", consumer_constants, METH_NOARGS, NULL},
+    {"bind_all", consumer_bind_all, METH_O, NULL},
+    {"view_from", consumer_view_from, METH_O, NULL},
+    {"inv_method", consumer_inv_method, METH_VARARGS, NULL},
     {"inv", consumer_inv, METH_VARARGS, NULL},
     {"product_unlocked", consumer_product_unlocked, METH_O, NULL},
     {"call_map", consumer_call_map, METH_VARARGS, NULL},

@@ -50,8 +50,35 @@ static PyObject *kernels_hammer(PyObject *self, PyObject *args) {
     return hammer(args);
 }
 
+/* rows(): the list of zalmor/capi.h, one (module, name, element, number of
+ * vector arguments, writes, failure text) per row. */
+static PyObject *kernels_rows(PyObject *self, PyObject *unused) {
+    size_t i, count;
+    const row_info *rows = row_table(&count), *info;
+    kind_t kind;
+    PyObject *out = PyList_New(0), *item;
+    (void)self;
+    (void)unused;
+    if (out == NULL) return NULL;
+    for (i = 0; i < count; ++i) {
+        if (row_find(rows[i].name, &info, &kind) < 0) goto fail;
+        item = Py_BuildValue("sssiis", info->module, info->name, info->element, kind_views(kind),
+                             info->writes, info->failure_text);
+        if (item == NULL || PyList_Append(out, item) < 0) {
+            Py_XDECREF(item);
+            goto fail;
+        }
+        Py_DECREF(item);
+    }
+    return out;
+fail:
+    Py_DECREF(out);
+    return NULL;
+}
+
 static PyMethodDef kernels_methods[] = {
     {"call", kernels_call, METH_VARARGS, NULL},
+    {"rows", kernels_rows, METH_NOARGS, NULL},
     {"hammer", kernels_hammer, METH_VARARGS, NULL},
     {NULL, NULL, 0, NULL},
 };
