@@ -3,12 +3,16 @@
 # make test-sanitized: the suite again, with the modules built under ASan+UBSan.
 # make test-portable: the suite again, with the modules built portable (ZALMOR_PORTABLE).
 # make exactness: the long bit-for-bit checks against the C library (EXACTNESS_INPUTS).
-# make bench: the benchmark against NumPy.
+# make bench: the benchmark against NumPy (BENCH_ARGS=--quick: a first look in
+#             under a minute); prints the table, writes bench/results/bench.json
+#             and draws bench/results/bench.png.
+# make bench-chart: redraws bench/results/bench.png from the JSON, without measuring.
 
 PYTHON ?= python3
 VENV   := .venv
 VPY    := $(VENV)/bin/python
 STAMP  := $(VENV)/.requirements-stamp
+BENCH_STAMP := $(VENV)/.bench-requirements-stamp
 SOURCES := $(shell find frame common ops utils include -type f 2>/dev/null) CMakeLists.txt pyproject.toml \
            $(shell find python -name '*.py' 2>/dev/null)
 ASAN_SITE := build/sanitized-site
@@ -19,7 +23,8 @@ CORE_TESTS_SANITIZED := build/core-tests-sanitized/core_tests
 CORE_TEST_SOURCES := $(wildcard tests/native/*) $(SOURCES)
 PORTABLE_SITE := build/portable-site
 
-.PHONY: build test test-long test-sanitized test-portable test-valgrind exactness bench fuzz clean system-packages
+.PHONY: build test test-long test-sanitized test-portable test-valgrind exactness bench bench-chart fuzz clean \
+        system-packages
 
 build: $(VENV)/.built-stamp $(CORE_TESTS)
 
@@ -129,8 +134,16 @@ fuzz: $(FUZZER)
 	rm -rf build/fuzz/corpus && cp -r tests/fuzz/corpus build/fuzz/corpus
 	$(FUZZER) -max_total_time=$(FUZZ_SECONDS) -timeout=5 -max_len=512 -print_final_stats=1 build/fuzz/corpus
 
-bench: build
+# The benchmark's own needs (the chart's matplotlib), beside the project's.
+$(BENCH_STAMP): bench/requirements.txt $(STAMP)
+	$(VPY) -m pip install -q -r bench/requirements.txt
+	touch $@
+
+bench: build $(BENCH_STAMP)
 	$(VPY) bench/run.py $(BENCH_ARGS)
+
+bench-chart: $(BENCH_STAMP)
+	$(VPY) bench/chart.py
 
 clean:
 	rm -rf build $(VENV)
