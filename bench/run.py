@@ -486,8 +486,8 @@ SORT = "specified comparison sort; NumPy's is vectorised"
 SLOWER_BECAUSE = {
     **dict.fromkeys(("cabs", "cwidth", "cnorm_inf"), LIBM.format("cabs")),
     "norm3": LIBM.format("pow"),
-    "norm2": LIBM.format("pow's square") + ", summed in order",
-    "cnorm2": LIBM.format("cabs, pow") + ", summed in order",
+    "norm2": LIBM.format("pow's squares") + ", in order",
+    "cnorm2": LIBM.format("cabs, pow") + ", in order",
     **dict.fromkeys(("mean", "sum[f4]", "sum[f8]", "sum[c16]"), ORDER.format("additions")),
     **dict.fromkeys(("prod[f4]", "prod[f8]", "prod[c16]", "cprod"), ORDER.format("multiplications")),
     **dict.fromkeys(("sum", "prod", "equal", "cequal", "fabs", "sqrt", "min", "max", "argmin",
