@@ -515,9 +515,10 @@ def print_slower(slower):
         print("\nno row slower than NumPy")
         return
     print("\nslower than NumPy (ratio below 1), slowest first:")
+    width = max(len(e["reason"]) for e in slower)
     for e in slower:
         where = ", ".join(f"{fmt_n(n)} {ratio:.2f}x" for n, ratio in e["ratios"].items())
-        print(f"  {e['kernel']:<11} {e['reason']:<52} {where}")
+        print(f"  {e['kernel']:<11} {e['reason']:<{width}}  {where}")
 
 
 # ---- main --------------------------------------------------------------------
