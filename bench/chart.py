@@ -100,7 +100,7 @@ def draw(report, path):
                     markersize=5, linewidth=1.6, label=kernel, zorder=2)
         ax.set_title(title, fontsize=12, fontweight="bold", loc="left")
         ax.grid(True, which="major", color="#dddddd", linewidth=0.6)
-        ax.legend(fontsize=8.5, ncol=2, loc="upper right", framealpha=0.85, handlelength=1.8,
+        ax.legend(fontsize=8.5, ncol=2, loc="best", framealpha=0.85, handlelength=1.8,
                   borderaxespad=0.3, columnspacing=0.8)
     for ax in axes.flat[len(groups):]:
         ax.set_visible(False)

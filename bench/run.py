@@ -499,15 +499,15 @@ SLOWER_BECAUSE = {
 
 def slower_than_numpy(results):
     """The kernels slower than NumPy at some n, slowest first: dicts of the
-    kernel, its {n: ratio} where it is slower, and the reason."""
+    kernel, its [n, ratio] pairs where it is slower, and the reason."""
     slower = {}
     for r in results:
         if r["ratio"] < 1:
-            slower.setdefault(r["kernel"], {})[r["n"]] = r["ratio"]
+            slower.setdefault(r["kernel"], []).append([r["n"], r["ratio"]])
     found = [{"kernel": k, "ratios": ratios,
               "reason": SLOWER_BECAUSE.get(k) or SLOWER_BECAUSE.get(k.split("[")[0], "no reason recorded")}
              for k, ratios in slower.items()]
-    return sorted(found, key=lambda e: min(e["ratios"].values()))
+    return sorted(found, key=lambda e: min(ratio for _, ratio in e["ratios"]))
 
 
 def print_slower(slower):
@@ -517,7 +517,7 @@ def print_slower(slower):
     print("\nslower than NumPy (ratio below 1), slowest first:")
     width = max(len(e["reason"]) for e in slower)
     for e in slower:
-        where = ", ".join(f"{fmt_n(n)} {ratio:.2f}x" for n, ratio in e["ratios"].items())
+        where = ", ".join(f"{fmt_n(n)} {ratio:.2f}x" for n, ratio in e["ratios"])
         print(f"  {e['kernel']:<11} {e['reason']:<{width}}  {where}")
 
 
