@@ -13,6 +13,8 @@ import os
 import pathlib
 import sys
 
+import provenance
+
 RESULTS = pathlib.Path(__file__).resolve().parent / "results"
 
 # The panels, in reading order: a title and the kernels it holds (typed rows
@@ -67,8 +69,7 @@ def panels(results):
 def subtitle(machine):
     dispatch = machine.get("dispatch", "")
     if isinstance(dispatch, dict):
-        loops = ", ".join(sorted(dispatch.get("vector_loops", {}))) or "portable build"
-        dispatch = f"vector loops on {loops}"
+        dispatch = provenance.dispatch_text(dispatch)
     parts = [machine.get("processor", "unknown processor"), dispatch,
              f"NumPy {machine.get('numpy', '?')}, Python {machine.get('python', '?')}",
              f"commit {machine['commit']}" if "commit" in machine else "",

@@ -20,9 +20,9 @@ CLONES = (
     ("avx2", "avx2", {"avx2"}),
     ("default", "baseline", set()),
 )
-# Kernels that pick their instructions at run time (__builtin_cpu_supports).
-RUNTIME_CHOICES = (("pow's squares", (("AVX-512", {"avx512f", "avx512vl"}),
-                                      ("AVX2", {"avx2", "fma"}), ("portable", set()))),)
+# The kernels with a hand-written copy per target (pow's squares, the complex
+# lanes of cabs and csqrt) take the best the processor has, asked at run time.
+HAND_DISPATCHED = (("AVX-512", CLONES[0][2]), ("AVX2", {"avx2", "fma"}), ("portable", set()))
 BRENTHOSCA = "zalmor.ops.brenthosca"
 
 
@@ -66,7 +66,7 @@ def cpu():
 def dispatch(module_file, flags):
     """The copies the loaded module's vector loops run on this processor,
     counted by target ({"avx2": 20, ...}; {} for a portable build, which has
-    none), and what the kernels that choose at run time take."""
+    none), and the target of the hand-dispatched kernels."""
     symbols = _run(["nm", module_file]).splitlines()
     loops = {}
     for line in symbols:
@@ -78,9 +78,8 @@ def dispatch(module_file, flags):
     for copies in loops.values():
         best = next(label for suffix, label, needs in CLONES if suffix in copies and needs <= flags)
         picked[best] = picked.get(best, 0) + 1
-    runtime = {kernel: next(label for label, needs in choices if needs <= flags) if picked else "portable"
-               for kernel, choices in RUNTIME_CHOICES}
-    return {"vector_loops": picked, **runtime}
+    hand = next(label for label, needs in HAND_DISPATCHED if needs <= flags) if picked else "portable"
+    return {"vector_loops": picked, "hand_dispatched": hand}
 
 
 def compilers(module_file):
@@ -105,7 +104,8 @@ def describe(root):
 
 
 def dispatch_text(d):
-    """One line: "vector loops: avx2 (20), x86-64-v4 (3); pow's squares: AVX-512"."""
-    loops = ", ".join(f"{k} ({v})" for k, v in sorted(d["vector_loops"].items())) or "portable build"
-    rest = "; ".join(f"{k}: {v}" for k, v in d.items() if k != "vector_loops")
-    return f"vector loops: {loops}; {rest}"
+    """One line: "vector loops on avx2 (20), x86-64-v4 (3); hand-dispatched kernels on AVX-512"."""
+    loops = ", ".join(f"{k} ({v})" for k, v in sorted(d["vector_loops"].items()))
+    if not loops:
+        return "portable build: plain C++ kernels"
+    return f"vector loops on {loops}; hand-dispatched kernels on {d.get('hand_dispatched', '?')}"
