@@ -4,12 +4,16 @@
 # make test-portable: the suite again, with the modules built portable (ZALMOR_PORTABLE).
 # make exactness: the long bit-for-bit checks against the C library (EXACTNESS_INPUTS).
 # make example: the worked example of examples/native_consumer against a wheel, in a fresh venv.
-# make bench: the benchmark against NumPy.
+# make bench: the benchmark against NumPy (BENCH_ARGS=--quick: a first look in
+#             under a minute); prints the table, writes bench/results/bench.json
+#             and draws bench/results/bench.png.
+# make bench-chart: redraws bench/results/bench.png from the JSON, without measuring.
 
 PYTHON ?= python3
 VENV   := .venv
 VPY    := $(VENV)/bin/python
 STAMP  := $(VENV)/.requirements-stamp
+BENCH_STAMP := $(VENV)/.bench-requirements-stamp
 SOURCES := $(shell find frame common ops utils include cmake python -type f 2>/dev/null) CMakeLists.txt \
            pyproject.toml README.md
 ASAN_SITE := build/sanitized-site
@@ -20,7 +24,8 @@ CORE_TESTS_SANITIZED := build/core-tests-sanitized/core_tests
 CORE_TEST_SOURCES := $(wildcard tests/native/*) $(SOURCES)
 PORTABLE_SITE := build/portable-site
 
-.PHONY: build test test-long test-sanitized test-portable test-valgrind exactness example bench fuzz clean system-packages
+.PHONY: build test test-long test-sanitized test-portable test-valgrind exactness example bench bench-chart fuzz \
+        clean system-packages
 
 build: $(VENV)/.built-stamp $(CORE_TESTS)
 
@@ -149,8 +154,16 @@ example: build
 	  zalmor.ops.quillemora zalmor.ops.hemvarinto
 	PATH="$$PATH:$(abspath $(VENV))/bin" examples/native_consumer/build.sh $(abspath $(EXAMPLE_VENV))/bin/python build/example
 
-bench: build
+# The benchmark's own needs (the chart's matplotlib), beside the project's.
+$(BENCH_STAMP): bench/requirements.txt $(STAMP)
+	$(VPY) -m pip install -q -r bench/requirements.txt
+	touch $@
+
+bench: build $(BENCH_STAMP)
 	$(VPY) bench/run.py $(BENCH_ARGS)
+
+bench-chart: $(BENCH_STAMP)
+	$(VPY) bench/chart.py
 
 clean:
 	rm -rf build $(VENV)

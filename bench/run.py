@@ -12,7 +12,9 @@ measured in the same run too.
 The rows are those of the list in include/zalmor/capi.h, as the native bench
 was compiled with it; each is measured against its NumPy equivalents in
 EQUIVALENTS (see the Row fields). A listed row without one, or not yet in its
-module's __pyx_capi__, is skipped with a note.
+module's __pyx_capi__, is skipped with a note. The table ends with the rows
+slower than NumPy, each with its reason from SLOWER_BECAUSE; bench/chart.py
+draws bench/results/bench.png from the results.
 
     .venv/bin/python bench/run.py [--quick] [--only REGEX] [--sizes 8,1000]
 """
@@ -45,11 +47,15 @@ from typing import Callable, Optional  # noqa: E402
 
 import numpy as np  # noqa: E402
 
+import chart  # noqa: E402
+import provenance  # noqa: E402
+
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 RESULTS = ROOT / "bench" / "results"
-SIZES = (8, 1000, 10**6, 16 * 10**6)
+SIZES = (8, 1000, 10**5, 10**6, 16 * 10**6)
 TARGET = 0.05  # seconds one timed run should last
 RUNS = 5  # timed runs per figure (3 when a single call takes longer than TARGET)
+QUICK = {"max_n": 10**6, "target": 0.01, "runs": 3}  # --quick: a first look in under a minute
 QUILLEMORA = "zalmor.ops.quillemora"
 
 
@@ -270,30 +276,6 @@ def best_per_call_alternating(*runs):
     return [(min(t), statistics.median(t)) for t in times]
 
 
-def processor():
-    """The CPU model and the code the kernels dispatch to on it: the best of
-    x86-64-v4 (AVX-512), AVX2 and the baseline copies (FMA kernels with AVX2)."""
-    model, flags = platform.processor() or platform.machine(), set()
-    try:
-        with open("/proc/cpuinfo") as f:
-            for line in f:
-                key, _, value = line.partition(":")
-                if key.strip() == "model name":
-                    model = value.strip()
-                elif key.strip() == "flags":
-                    flags = set(value.split())
-                    break
-    except OSError:
-        pass
-    if {"avx512f", "avx512vl", "avx512bw", "avx512dq"} <= flags:
-        target = "AVX-512 (x86-64-v4)"
-    elif {"avx2", "fma"} <= flags:
-        target = "AVX2 with FMA"
-    else:
-        target = "baseline" if flags else "unknown"
-    return model, target
-
-
 def machine_bounds(nb):
     x = np.ones(2**24, dtype=np.float64)  # 128 MiB, far beyond the caches
     seq = nb.seqadd_pass(x, 5) / x.size
@@ -438,13 +420,14 @@ def fmt_signed_time(s):
     return ("-" if s < 0 else "+") + fmt_time(abs(s)).strip()
 
 
-def run_inv(nb, rng):
-    """The inv rows: real routines on 4 x 4 and 200 x 200 matrices, then stubs."""
+def run_inv(nb, rng, sizes=INV_SIZES):
+    """The inv rows: real routines on 4 x 4 and 200 x 200 matrices (--quick:
+    4 x 4 alone), then stubs."""
     print(f"\n{INV_HEADER}")
     results, failed = [], []
     for stubs in (False, True):
         for case in INV_CASES:
-            for m in (INV_SIZES if not stubs else INV_SIZES[:1]):
+            for m in (sizes if not stubs else INV_SIZES[:1]):
                 try:
                     results.append(measure_inv(nb, case, m, stubs, rng))
                 except Exception as error:  # reported; the other rows still run
@@ -469,7 +452,7 @@ def fmt_time(s):
 def fmt_n(n):
     """1000000 as 1e6, 16000000 as 1.6e7; other sizes as they are."""
     e = len(str(n)) - 1
-    return f"{n / 10**e:g}e{e}" if n >= 10**6 and n % 10 ** (e - 1) == 0 else str(n)
+    return f"{n / 10**e:g}e{e}" if n >= 10**5 and n % 10 ** (e - 1) == 0 else str(n)
 
 
 HEADER = (f"{'kernel':<11} {'n':>5} {'ours':>10} {'numpy':>10} {'ratio':>7} {'GB/s':>7} "
@@ -483,39 +466,59 @@ def table_line(r):
             f"{100 * r['frac_read']:5.0f}%  {other:<12} {'ok' if r['agrees'] else 'DIFFERS'}")
 
 
-def chart(results, path):
-    try:
-        import matplotlib
-        matplotlib.use("Agg")
-        import matplotlib.pyplot as plt
-    except ImportError:
-        print("matplotlib is not installed: no chart")
-        return
-    kernels = list(dict.fromkeys(r["kernel"] for r in results))
-    sizes = sorted({r["n"] for r in results})
-    ratio = {(r["kernel"], r["n"]): r["ratio"] for r in results}
-    width = 0.8 / len(sizes)
-    fig, ax = plt.subplots(figsize=(max(6, 0.9 * len(kernels)), 4.5))
-    for j, n in enumerate(sizes):
-        xs = [i + (j - (len(sizes) - 1) / 2) * width for i in range(len(kernels))]
-        ax.bar(xs, [ratio.get((k, n), float("nan")) for k in kernels], width, label=f"n = {fmt_n(n)}")
-    ax.axhline(1.0, color="black", linewidth=0.8)
-    ax.set_yscale("log")
-    ax.set_xticks(range(len(kernels)), kernels, rotation=45, ha="right")
-    ax.set_ylabel("NumPy time / our time")
-    ax.set_title("zalmor native rows against NumPy (above 1: we are faster)")
-    ax.legend(fontsize="small")
-    fig.tight_layout()
-    fig.savefig(path, dpi=120)
-    print(f"chart: {path.relative_to(ROOT)}")
-
-
 def python_call_of_product():
     """What a Python caller pays for a small table."""
     from zalmor.utils.pondistra import product
     sizes = np.array([2, 3], dtype=np.uint32)
     best, _ = best_per_call(timeit.Timer(lambda: product(sizes)).timeit)
     print(f"\nproduct(np.array([2, 3], dtype=np.uint32)) from Python: {fmt_time(best).strip()} per call")
+
+
+# ---- why a row is slower than NumPy -------------------------------------------
+
+LIBM = "bit-exact libm bound ({} per element)"
+ORDER = "specified left-to-right order (chained {})"
+MEMORY = "memory bound (both sides stream the data)"
+SORT = "specified comparison sort; NumPy's is vectorised"
+# Why a kernel is slower than NumPy where it is, keyed by kernel (a typed row
+# by family[dtype], else by family). The summary that ends the table quotes
+# it; a slower kernel missing here is listed as unexplained.
+SLOWER_BECAUSE = {
+    **dict.fromkeys(("cabs", "cwidth", "cnorm_inf"), LIBM.format("cabs")),
+    "norm3": LIBM.format("pow"),
+    "norm2": LIBM.format("pow's squares") + ", in order",
+    "cnorm2": LIBM.format("cabs, pow") + ", in order",
+    **dict.fromkeys(("mean", "sum[f4]", "sum[f8]", "sum[c16]"), ORDER.format("additions")),
+    **dict.fromkeys(("prod[f4]", "prod[f8]", "prod[c16]", "cprod"), ORDER.format("multiplications")),
+    **dict.fromkeys(("sum", "prod", "equal", "cequal", "fabs", "sqrt", "min", "max", "argmin",
+                     "argmax", "permute"), MEMORY),
+    **dict.fromkeys(("sort", "argsort", "argsort_r"), SORT),
+    "canyclose": "specified call of hemvarinto's cisclose per pair",
+}
+
+
+def slower_than_numpy(results):
+    """The kernels slower than NumPy at some n, slowest first: dicts of the
+    kernel, its [n, ratio] pairs where it is slower, and the reason."""
+    slower = {}
+    for r in results:
+        if r["ratio"] < 1:
+            slower.setdefault(r["kernel"], []).append([r["n"], r["ratio"]])
+    found = [{"kernel": k, "ratios": ratios,
+              "reason": SLOWER_BECAUSE.get(k) or SLOWER_BECAUSE.get(k.split("[")[0], "no reason recorded")}
+             for k, ratios in slower.items()]
+    return sorted(found, key=lambda e: min(ratio for _, ratio in e["ratios"]))
+
+
+def print_slower(slower):
+    if not slower:
+        print("\nno row slower than NumPy")
+        return
+    print("\nslower than NumPy (ratio below 1), slowest first:")
+    width = max(len(e["reason"]) for e in slower)
+    for e in slower:
+        where = ", ".join(f"{fmt_n(n)} {ratio:.2f}x" for n, ratio in e["ratios"])
+        print(f"  {e['kernel']:<11} {e['reason']:<{width}}  {where}")
 
 
 # ---- main --------------------------------------------------------------------
@@ -532,21 +535,25 @@ def published(module_name, cache={}):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--quick", action="store_true", help="leave out n = 1.6e7")
+    parser.add_argument("--quick", action="store_true",
+                        help="a first look: n up to 1e6, shorter and fewer timed runs")
     parser.add_argument("--only", default="", help="regex on the kernel names")
     parser.add_argument("--sizes", default="", help="comma-separated sizes, e.g. 8,1000")
     options = parser.parse_args()
     sizes = [int(float(s)) for s in options.sizes.split(",")] if options.sizes else list(SIZES)
     if options.quick:
-        sizes = [n for n in sizes if n < 10**7]
+        global TARGET, RUNS
+        sizes = [n for n in sizes if n <= QUICK["max_n"]]
+        TARGET, RUNS = QUICK["target"], QUICK["runs"]
 
     unset = os.environ.get("ZALMOR_BENCH_UNSET")
     print(f"unset for this run: {unset}" if unset else
           f"not set, nothing to unset: {', '.join(SLOW_ENV)}")
     nb = build_native()
     bounds = machine_bounds(nb)
-    model, target = processor()
-    print(f"{model}; kernels dispatched to {target}")
+    about = provenance.describe(ROOT)
+    print(f"{about['processor']}; {provenance.dispatch_text(about['dispatch'])}")
+    print(f"commit {about['commit']}, {about['time']}; modules built by {about['compiler']['modules']}")
     print(f"NumPy {np.__version__}, Python {platform.python_version()}, {platform.machine()}; "
           f"read {bounds['read_GBps']:.1f} GB/s, write {bounds['write_GBps']:.1f} GB/s (memset; "
           f"{bounds['store_GBps']:.1f} in a store loop), "
@@ -575,7 +582,7 @@ def main():
     inv_results = []
     if re.search(options.only, "inv"):
         if "inv" in published(QUILLEMORA):
-            inv_results, inv_failed = run_inv(nb, rng)
+            inv_results, inv_failed = run_inv(nb, rng, INV_SIZES[:1] if options.quick else INV_SIZES)
             failed += inv_failed
         else:
             missing.append("inv")
@@ -588,17 +595,20 @@ def main():
     wrong = sorted({r["kernel"] for r in results if not r["agrees"]})
     if wrong:
         print(f"results that differ from NumPy's: {', '.join(wrong)}")
+    slower = slower_than_numpy(results)
+    print_slower(slower)
 
     RESULTS.mkdir(parents=True, exist_ok=True)
-    report = {"machine": {"python": platform.python_version(), "numpy": np.__version__,
-                          "processor": model, "dispatch": target,
-                          "cpus": os.cpu_count(), "unset": unset or "", **bounds},
-              "sizes": sizes, "results": results, "inv": inv_results, "skipped": missing,
-              "unmatched": unmatched, "failed": failed}
+    report = {"machine": {**about, "unset": unset or "", **bounds}, "quick": options.quick,
+              "sizes": sizes, "results": results, "slower": slower, "inv": inv_results,
+              "skipped": missing, "unmatched": unmatched, "failed": failed}
     (RESULTS / "bench.json").write_text(json.dumps(report, indent=1) + "\n")
     print(f"\ntable: {(RESULTS / 'bench.json').relative_to(ROOT)}")
     if results:
-        chart(results, RESULTS / "ratios.png")
+        try:
+            print(f"chart: {chart.draw(report, RESULTS / 'bench.png').relative_to(ROOT)}")
+        except ImportError:
+            print("no chart: matplotlib is missing (make bench installs bench/requirements.txt)")
     if failed:
         sys.exit("failed rows:\n  " + "\n  ".join(failed))
 
