@@ -185,6 +185,8 @@ def test_norms_of_every_order(kernels, row, dtype, layout):
     values[::97] = 0
     values[5::101] *= 1e-310  # subnormal
     values[7] = NAN
+    values[[512, 1024, 1025]] = NAN  # opening blocks of the moduli, before their largest
+    values[600] = values[1100] = 1e300
     # squares of integers above 2^26.5 lie on or near rounding midpoints, where
     # pow and x*x round apart (for cnorm: real moduli, exact through cabs)
     halfway = np.ldexp(rng.integers(2**26, 2**28, 5000).astype(float), rng.integers(-70, 70, 5000))

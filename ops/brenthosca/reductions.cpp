@@ -186,9 +186,17 @@ void magnitude_blocks(Strided<Complex> xs, Use use) noexcept {
 double extreme_modulus(Strided<Complex> xs, bool largest) noexcept {
     double m = 0.0;
     magnitude_blocks(xs, [&](const double* block, std::ptrdiff_t count, std::ptrdiff_t first) {
-        for (std::ptrdiff_t j = 0; j < count; ++j) {
-            if (first + j == 0 || (largest ? block[j] > m : block[j] < m)) m = block[j];
+        // The block's own extreme by the running rule (vector scans) decides,
+        // once any NaN that would open it is passed over (only element 0 of
+        // the whole vector stays when NaN).
+        std::ptrdiff_t j = 0;
+        if (first > 0) {
+            while (j < count && std::isnan(block[j])) ++j;
+            if (j == count) return;
         }
+        const Strided<double> rest{reinterpret_cast<const char*>(block + j), count - j, 8};
+        const double extreme = rest[largest ? first_max(rest) : first_min(rest)];
+        if (first == 0 || (largest ? extreme > m : extreme < m)) m = extreme;
     });
     return m;
 }
