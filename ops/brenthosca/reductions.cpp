@@ -182,21 +182,41 @@ void magnitude_blocks(Strided<Complex> xs, Use use) noexcept {
     }
 }
 
+// m after the running rule "if (x > m) m = x" (x < m for the smallest) over
+// the n contiguous doubles at p, from m = start: NaN elements are passed over,
+// and a NaN start stays. Lanes keep their own extremes; the values of equal
+// extremes are the same double (magnitudes have no -0.0).
+ZALMOR_VECTOR_CLONES double running_extreme(const double* p, std::ptrdiff_t n, double start, bool largest) noexcept {
+    using V = simd::Vec<double>;
+    V a = simd::broadcast(start), b = a;
+    std::ptrdiff_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const V x = simd::load<double>(reinterpret_cast<const char*>(p + i));
+        const V y = simd::load<double>(reinterpret_cast<const char*>(p + i + 4));
+        a = (largest ? x > a : x < a) ? x : a;
+        b = (largest ? y > b : y < b) ? y : b;
+    }
+    double m = start;
+    for (int l = 0; l < 4; ++l) {
+        if (largest ? a[l] > m : a[l] < m) m = a[l];
+        if (largest ? b[l] > m : b[l] < m) m = b[l];
+    }
+    for (; i < n; ++i) {
+        if (largest ? p[i] > m : p[i] < m) m = p[i];
+    }
+    return m;
+}
+
 // Largest or smallest modulus by the running rule (a NaN first stays).
 double extreme_modulus(Strided<Complex> xs, bool largest) noexcept {
     double m = 0.0;
     magnitude_blocks(xs, [&](const double* block, std::ptrdiff_t count, std::ptrdiff_t first) {
-        // The block's own extreme by the running rule (vector scans) decides,
-        // once any NaN that would open it is passed over (only element 0 of
-        // the whole vector stays when NaN).
-        std::ptrdiff_t j = 0;
-        if (first > 0) {
-            while (j < count && std::isnan(block[j])) ++j;
-            if (j == count) return;
+        if (first == 0) {
+            m = block[0];
+            m = running_extreme(block + 1, count - 1, m, largest);
+        } else {
+            m = running_extreme(block, count, m, largest);
         }
-        const Strided<double> rest{reinterpret_cast<const char*>(block + j), count - j, 8};
-        const double extreme = rest[largest ? first_max(rest) : first_min(rest)];
-        if (first == 0 || (largest ? extreme > m : extreme < m)) m = extreme;
     });
     return m;
 }
