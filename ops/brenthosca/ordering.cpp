@@ -47,6 +47,10 @@ inline Key bits_of(Key key) noexcept {
 constexpr Key kLastNumberKey = (kInfinityBits | kSign) - kNegativeNans;  // +inf
 constexpr Key kNanKey = ~Key{0};
 
+// The same order on signed keys: the vector engine compares signed lanes.
+inline std::int64_t signed_key_of(Key bits) noexcept { return static_cast<std::int64_t>(key_of(bits) ^ kSign); }
+inline Key bits_of_signed(std::int64_t key) noexcept { return bits_of(static_cast<Key>(key) ^ kSign); }
+
 inline bool is_nan_bits(Key bits) noexcept { return (bits & ~kSign) > kInfinityBits; }
 
 // argsort's keys. Equal values get equal keys (both zeros the key of +0, every
@@ -351,7 +355,8 @@ void sort_without_memory(char* data, std::size_t n, std::ptrdiff_t stride) noexc
 
 }  // namespace
 
-void sort_in_place(char* data, std::ptrdiff_t length, std::ptrdiff_t stride, Allocate allocate) noexcept {
+void sort_in_place(char* data, std::ptrdiff_t length, std::ptrdiff_t stride, Allocate allocate,
+                   SortTarget target) noexcept {
     if (length < 2) return;
     const auto n = static_cast<std::size_t>(length);
     auto at = [data, stride](std::size_t i) { return element(data, i, stride); };
@@ -373,17 +378,33 @@ void sort_in_place(char* data, std::ptrdiff_t length, std::ptrdiff_t stride, All
         sort_without_memory(data, n, stride);
         return;
     }
+
+    Key* sorted = keys;
+    if (target != SortTarget::portable && sort_target_supported(target)) {
+        // The vector engine sorts signed keys in place.
+        auto* signed_keys = reinterpret_cast<std::int64_t*>(keys);
+        if (own_memory) {
+            for (std::size_t i = 0; i < n; ++i) signed_keys[i] = signed_key_of(keys[i]);
+        } else {
+            for (std::size_t i = 0; i < n; ++i) signed_keys[i] = signed_key_of(frame::load<Key>(at(i)));
+        }
+        vector_sort_keys(target, signed_keys, n);
+        for (std::size_t i = 0; i < n; ++i) keys[i] = bits_of_signed(signed_keys[i]);
+        if (!own_memory) {
+            for (std::size_t i = 0; i < n; ++i) frame::store(at(i), keys[i]);
+        }
+        return;
+    }
+
     if (own_memory) {
         for (std::size_t i = 0; i < n; ++i) keys[i] = key_of(keys[i]);
     } else {
         for (std::size_t i = 0; i < n; ++i) keys[i] = key_of(frame::load<Key>(at(i)));
     }
-
     // Room for a second copy of the keys: the radix sort's other half, or the
     // quicksort's partition scratch. Without it the quicksort works in place.
     Buffer<Key> spare(allocate);
     Key* room = spare.allocate(n);
-    Key* sorted = keys;
     if (room != nullptr && n >= kSortRadixFrom) {
         Histograms h{};
         for (std::size_t i = 0; i < n; ++i) count_key(h, keys[i]);

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "frame/strided.h"
+#include "ops/brenthosca/vector_sort.h"
 
 namespace zalmor::brenthosca {
 
@@ -33,11 +34,12 @@ using Allocate = void* (*)(std::size_t bytes) noexcept;
 void* system_allocate(std::size_t bytes) noexcept;
 
 // Sorts the n doubles at data, data + stride, ... in place, ascending, NaNs
-// last. Any stride (negative, or not a multiple of 8) is walked as it is. Takes
-// temporary memory when it can get it and sorts in place otherwise: it cannot
-// fail.
-void sort_in_place(char* data, std::ptrdiff_t n, std::ptrdiff_t stride,
-                   Allocate allocate = &system_allocate) noexcept;
+// last, with the engine of `target`. Any stride (negative, or not a multiple of
+// 8) is walked as it is. A contiguous vector is sorted in its own memory; other
+// layouts take a temporary copy when they can get one and are sorted in place
+// otherwise: it cannot fail.
+void sort_in_place(char* data, std::ptrdiff_t n, std::ptrdiff_t stride, Allocate allocate = &system_allocate,
+                   SortTarget target = sort_target()) noexcept;
 
 // Supplies the array the n positions are written to, once the order is known;
 // null abandons the call.
