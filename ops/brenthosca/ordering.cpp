@@ -517,12 +517,33 @@ ArgsortOutcome argsort_positions(frame::Strided<double> xs, bool reverse, Positi
 
 namespace {
 
+constexpr std::size_t kPrefetchFrom = std::size_t{1} << 17;  // elements: 1 MiB of doubles
+constexpr std::size_t kPrefetchAhead = 32;
+
+inline const char* address_of(frame::Contiguous<double> v, std::size_t i) noexcept { return v.data + 8 * i; }
+inline const char* address_of(frame::Strided<double> v, std::size_t i) noexcept {
+    return v.data + static_cast<std::ptrdiff_t>(i) * v.stride;
+}
+
 // One pass without branches: a position outside the vector reads element 0
 // instead and marks the result as failed.
 template <class Values, class Positions>
 bool gather_checked(std::size_t n, Values value, Positions position, double* out) noexcept {
     bool outside = false;
-    for (std::size_t i = 0; i < n; ++i) {
+    std::size_t i = 0;
+    if (n > kPrefetchFrom) {
+        // Far beyond the caches every read misses: ask for the element a
+        // stretch ahead, so that many misses are under way at once.
+        for (; i + kPrefetchAhead < n; ++i) {
+            const std::uint64_t ahead = position[i + kPrefetchAhead];
+            __builtin_prefetch(address_of(value, ahead < n ? ahead : 0));
+            const std::uint64_t p = position[i];
+            const bool in = p < n;
+            outside |= !in;
+            out[i] = value[in ? p : 0];
+        }
+    }
+    for (; i < n; ++i) {
         const std::uint64_t p = position[i];
         const bool in = p < n;
         outside |= !in;
