@@ -3,9 +3,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "common/large_blocks.h"
+#include "ops/brenthosca/simd.h"
 
 namespace zalmor::brenthosca {
 
@@ -481,17 +483,98 @@ ArgsortOutcome sorted_positions(Bits bits, std::size_t n, KeyFn key, PositionsSi
     return ArgsortOutcome::done;
 }
 
+// words[i] = the key of element i with its last bits (`low`) replaced by i:
+// the contiguous case, compiled for each instruction set.
+template <class KeyFn>
+ZALMOR_INLINE void fill_words(const char* data, std::size_t n, KeyFn key, std::uint64_t low,
+                              std::uint64_t* words) noexcept {
+    for (std::size_t i = 0; i < n; ++i) words[i] = ((key(frame::load<Key>(data + 8 * i)) ^ kSign) & ~low) | i;
+}
+ZALMOR_WIDE_VECTOR_CLONES void ascending_words(const char* data, std::size_t n, std::uint64_t low,
+                                               std::uint64_t* words) noexcept {
+    fill_words(data, n, AscendingKey{}, low, words);
+}
+ZALMOR_WIDE_VECTOR_CLONES void descending_words(const char* data, std::size_t n, std::uint64_t low,
+                                                std::uint64_t* words) noexcept {
+    fill_words(data, n, DescendingKey{}, low, words);
+}
+template <class Bits, class KeyFn>
+void words_of(Bits bits, std::size_t n, KeyFn key, std::uint64_t low, std::uint64_t* words) noexcept {
+    if constexpr (std::is_same_v<Bits, frame::Contiguous<Key>> && std::is_same_v<KeyFn, AscendingKey>) {
+        ascending_words(bits.data, n, low, words);
+    } else if constexpr (std::is_same_v<Bits, frame::Contiguous<Key>> && std::is_same_v<KeyFn, DescendingKey>) {
+        descending_words(bits.data, n, low, words);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) words[i] = ((key(bits[i]) ^ kSign) & ~low) | i;
+    }
+}
+
+// With the vector engine: each position rides in the low bits of its own key,
+// in place of the key's last `b` bits (the fewest that hold every position),
+// so that the engine's plain sort of these words orders by key, then position.
+// Keys that differ only in the bits given up form runs of equal upper parts,
+// ordered by position; a run whose full keys are not already in order is
+// sorted again by (key, position). Working storage: n words, and two records
+// for each element of the longest run that needs sorting.
+template <class Bits, class KeyFn>
+ArgsortOutcome vector_positions(Bits bits, std::size_t n, KeyFn key, SortTarget target, PositionsSink sink,
+                                void* context, Allocate allocate) {
+    int b = 0;
+    while ((std::uint64_t{1} << b) < n) ++b;
+    const std::uint64_t low = (std::uint64_t{1} << b) - 1;
+    Buffer<std::uint64_t> work(allocate);
+    std::uint64_t* words = work.allocate(n);
+    if (words == nullptr) return ArgsortOutcome::no_memory;
+    words_of(bits, n, key, low, words);
+    vector_sort_keys(target, reinterpret_cast<std::int64_t*>(words), n);
+
+    for (std::size_t start = 0, end; start + 1 < n; start = end) {
+        const std::uint64_t upper = words[start] & ~low;
+        for (end = start + 1; end < n && (words[end] & ~low) == upper;) ++end;
+        if (end - start == 1) continue;
+        bool in_order = true;
+        for (std::size_t i = start + 1; i < end; ++i) {
+            in_order &= key(bits[words[i - 1] & low]) <= key(bits[words[i] & low]);
+        }
+        if (in_order) continue;
+        const std::size_t m = end - start;
+        Buffer<Keyed> run(allocate);
+        Keyed* records = run.allocate(2 * m);
+        if (records == nullptr) return ArgsortOutcome::no_memory;
+        for (std::size_t i = 0; i < m; ++i) {
+            const std::uint64_t id = words[start + i] & low;
+            records[i] = Keyed{key(bits[id]), id};
+        }
+        quick_sort(records, m, records + m, KeyedBefore{});
+        for (std::size_t i = 0; i < m; ++i) words[start + i] = upper | records[i].id;
+    }
+
+    std::uint64_t* out = sink(context);
+    if (out == nullptr) return ArgsortOutcome::abandoned;
+    for (std::size_t i = 0; i < n; ++i) out[i] = words[i] & low;
+    return ArgsortOutcome::done;
+}
+
+template <class Bits, class KeyFn>
+ArgsortOutcome positions_on(Bits bits, std::size_t n, KeyFn key, SortTarget target, PositionsSink sink,
+                            void* context, Allocate allocate) {
+    if (target != SortTarget::portable && sort_target_supported(target)) {
+        return vector_positions(bits, n, key, target, sink, context, allocate);
+    }
+    return sorted_positions(bits, n, key, sink, context, allocate);
+}
+
 template <class Bits>
-ArgsortOutcome sorted_positions(Bits bits, std::size_t n, bool reverse, PositionsSink sink, void* context,
-                                Allocate allocate) {
-    return reverse ? sorted_positions(bits, n, DescendingKey{}, sink, context, allocate)
-                   : sorted_positions(bits, n, AscendingKey{}, sink, context, allocate);
+ArgsortOutcome sorted_positions(Bits bits, std::size_t n, bool reverse, SortTarget target, PositionsSink sink,
+                                void* context, Allocate allocate) {
+    return reverse ? positions_on(bits, n, DescendingKey{}, target, sink, context, allocate)
+                   : positions_on(bits, n, AscendingKey{}, target, sink, context, allocate);
 }
 
 }  // namespace
 
 ArgsortOutcome argsort_positions(frame::Strided<double> xs, bool reverse, PositionsSink sink, void* context,
-                                 Allocate allocate) noexcept {
+                                 Allocate allocate, SortTarget target) noexcept {
     const std::size_t n = xs.n > 0 ? static_cast<std::size_t>(xs.n) : 0;
     if (n > kMaxWorkingRecords) return ArgsortOutcome::too_long;
     if (n <= kShortVector) {
@@ -508,9 +591,10 @@ ArgsortOutcome argsort_positions(frame::Strided<double> xs, bool reverse, Positi
         return ArgsortOutcome::done;
     }
     if (xs.contiguous()) {
-        return sorted_positions(frame::Contiguous<Key>{xs.data}, n, reverse, sink, context, allocate);
+        return sorted_positions(frame::Contiguous<Key>{xs.data}, n, reverse, target, sink, context, allocate);
     }
-    return sorted_positions(frame::Strided<Key>{xs.data, xs.n, xs.stride}, n, reverse, sink, context, allocate);
+    return sorted_positions(frame::Strided<Key>{xs.data, xs.n, xs.stride}, n, reverse, target, sink, context,
+                            allocate);
 }
 
 // ---- gather ------------------------------------------------------------------------

@@ -53,10 +53,11 @@ enum class ArgsortOutcome {
 };
 
 // Writes to sink(context) the positions of xs's elements in ascending order
-// (descending when `reverse`), NaNs last, equal values in input order. The two
-// failures come before xs is read or the sink called.
+// (descending when `reverse`), NaNs last, equal values in input order, with
+// the engine of `target`. The failures come before the sink is called.
 ArgsortOutcome argsort_positions(frame::Strided<double> xs, bool reverse, PositionsSink sink, void* context,
-                                 Allocate allocate = &system_allocate) noexcept;
+                                 Allocate allocate = &system_allocate,
+                                 SortTarget target = sort_target()) noexcept;
 
 // out[i] = xs[positions[i]] for i < xs.n. Returns false, with out partly
 // written, when positions holds fewer than xs.n entries or one of its first

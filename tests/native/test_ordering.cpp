@@ -30,7 +30,9 @@ bool ascending(double a, double b) { return a < b || (std::isnan(b) && !std::isn
 
 // Inputs of one kind: 0 spread values, 1 few distinct values with many ties
 // (both zeros among them), 2 spread values with NaNs and infinities, 3 sorted,
-// 4 sorted backwards, 5 all equal, 6 all NaN, 7 organ pipe (up, then down).
+// 4 sorted backwards, 5 all equal, 6 all NaN, 7 organ pipe (up, then down),
+// 8 values a few thousand units in the last place apart (keys equal but for
+// their last bits), with ties.
 std::vector<double> sample(std::mt19937_64& rng, std::size_t n, int kind) {
     std::normal_distribution<double> normal;
     std::uniform_int_distribution<int> pick(0, 9);
@@ -48,6 +50,7 @@ std::vector<double> sample(std::mt19937_64& rng, std::size_t n, int kind) {
             break;
         }
         case 5: v[i] = -2.0; break;
+        case 8: v[i] = from_bits(bits(rng() % 2 ? 1.0 : -1.0) + rng() % 4096); break;
         case 6: v[i] = kNans[i % 5]; break;
         default: v[i] = normal(rng) * std::ldexp(1.0, static_cast<int>(rng() % 64) - 32);
         }
@@ -60,7 +63,7 @@ std::vector<double> sample(std::mt19937_64& rng, std::size_t n, int kind) {
     }
     return v;
 }
-constexpr int kKinds = 8;
+constexpr int kKinds = 9;
 
 // Equal under `<` place by place (a zero for a zero, NaN for NaN).
 bool same_values(const std::vector<double>& a, const std::vector<double>& b) {
@@ -174,12 +177,33 @@ CORE_TEST(comparisons_look_at_values_and_refuse_nan) {
     CHECK_EQ(descending_cmp(negative_zero, zero) + descending_cmp(zero, negative_zero), 0);
 }
 
-CORE_TEST(sort_orders_every_kind_and_length) {
+// The positions of a stable sort, NaNs last in both directions.
+std::vector<std::uint64_t> stable_positions(const std::vector<double>& v, bool reverse) {
+    std::vector<std::uint64_t> order(v.size());
+    for (std::size_t i = 0; i < v.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::uint64_t a, std::uint64_t b) {
+        return reverse ? v[a] > v[b] || (std::isnan(v[b]) && !std::isnan(v[a])) : ascending(v[a], v[b]);
+    });
+    return order;
+}
+
+CORE_TEST(sort_and_argsort_order_every_kind_and_length) {
     std::mt19937_64 rng(11);
     for (std::size_t n : kLengths) {
         for (int kind = 0; kind < kKinds; ++kind) {
             const std::vector<double> v = sample(rng, n, kind);
-            for (SortTarget target : targets()) check_sorted(v, sorted(v, &system_allocate, target));
+            const Strided<double> xs{reinterpret_cast<const char*>(v.data()), static_cast<std::ptrdiff_t>(n), 8};
+            for (SortTarget target : targets()) {
+                check_sorted(v, sorted(v, &system_allocate, target));
+                for (bool reverse : {false, true}) {
+                    Positions p;
+                    p.out.resize(n + 1);  // a sink that gives memory even for n = 0
+                    CHECK(argsort_positions(xs, reverse, to_positions, &p, &system_allocate, target) ==
+                          ArgsortOutcome::done);
+                    p.out.pop_back();
+                    CHECK(p.out == stable_positions(v, reverse));
+                }
+            }
         }
     }
     // Every special value in its place; NaNs of either sign after +inf.
