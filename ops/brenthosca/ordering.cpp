@@ -346,6 +346,15 @@ Key* radix_sort(Key* keys, Key* spare, std::size_t n, const Histograms& h) {
     return keys;
 }
 
+// The keys of the vector engine in place of the bits, and back: one pass each,
+// compiled for each instruction set.
+ZALMOR_WIDE_VECTOR_CLONES void to_signed_keys(Key* a, std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i) a[i] = static_cast<Key>(signed_key_of(a[i]));
+}
+ZALMOR_WIDE_VECTOR_CLONES void from_signed_keys(Key* a, std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i) a[i] = bits_of_signed(static_cast<std::int64_t>(a[i]));
+}
+
 // The sort when no memory can be had and the vector cannot hold the keys
 // itself: keys in place through the stride, heap-sorted, turned back.
 void sort_without_memory(char* data, std::size_t n, std::ptrdiff_t stride) noexcept {
@@ -384,14 +393,12 @@ void sort_in_place(char* data, std::ptrdiff_t length, std::ptrdiff_t stride, All
     Key* sorted = keys;
     if (target != SortTarget::portable && sort_target_supported(target)) {
         // The vector engine sorts signed keys in place.
-        auto* signed_keys = reinterpret_cast<std::int64_t*>(keys);
-        if (own_memory) {
-            for (std::size_t i = 0; i < n; ++i) signed_keys[i] = signed_key_of(keys[i]);
-        } else {
-            for (std::size_t i = 0; i < n; ++i) signed_keys[i] = signed_key_of(frame::load<Key>(at(i)));
+        if (!own_memory) {
+            for (std::size_t i = 0; i < n; ++i) keys[i] = frame::load<Key>(at(i));
         }
-        vector_sort_keys(target, signed_keys, n);
-        for (std::size_t i = 0; i < n; ++i) keys[i] = bits_of_signed(signed_keys[i]);
+        to_signed_keys(keys, n);
+        vector_sort_keys(target, reinterpret_cast<std::int64_t*>(keys), n);
+        from_signed_keys(keys, n);
         if (!own_memory) {
             for (std::size_t i = 0; i < n; ++i) frame::store(at(i), keys[i]);
         }

@@ -118,7 +118,7 @@ void small_sort(std::int64_t* a, std::size_t n) noexcept {
 
 // ---- partition -------------------------------------------------------------------
 
-constexpr int kUnroll = 4;                      // vectors read at a time from one end
+constexpr int kUnroll = 8;                      // vectors read at a time from one end
 constexpr std::size_t kBlock = kUnroll * V::N;  // keys read at a time
 
 // Moves the keys below `pivot` to the front of a[0..n), n >= 2 * kBlock, and
