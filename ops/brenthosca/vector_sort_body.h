@@ -219,13 +219,18 @@ void heap_sort_keys(std::int64_t* a, std::size_t n) noexcept {
     }
 }
 
-// The median of 16 keys taken evenly across a[0..n).
+// The median of 16 keys taken evenly across a[0..n): key 8 of their network,
+// read from its register.
 std::int64_t choose_pivot(const std::int64_t* a, std::size_t n) noexcept {
+    constexpr int K = 16 / V::N;
     alignas(64) std::int64_t sample[16];
     const std::size_t step = n / 16;
     for (std::size_t i = 0; i < 16; ++i) sample[i] = a[step / 2 + i * step];
-    network_sort<16 / V::N>(sample, 16);
-    return sample[8];
+    R x[K];
+    for (int r = 0; r < K; ++r) x[r] = V::load(sample + r * V::N);
+    network_stages<K, 2>(x);
+    V::store(sample, x[8 % K]);
+    return sample[8 / K];
 }
 
 // `floor`, when `bounded`, is a key no greater than any of a[0..n): a pivot
