@@ -1,9 +1,12 @@
 #include "ops/brenthosca/vector_sort.h"
 
 #include <array>
+#include <bit>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
+#include <type_traits>
 
 #include "common/target.h"
 
@@ -37,6 +40,20 @@ constexpr std::array<std::uint64_t, (1 << lanes)> pack_table() {
     return table;
 }
 
+// No element is greater: padding for the networks.
+template <class T>
+constexpr T last() {
+    return std::numeric_limits<T>::has_infinity ? std::numeric_limits<T>::infinity() : std::numeric_limits<T>::max();
+}
+
+// The least value above x: x + 1 for keys; the next double up for doubles that
+// are neither NaN nor -0.0 nor +inf.
+inline std::int64_t up(std::int64_t x) noexcept { return x + 1; }
+inline double up(double x) noexcept {
+    const auto bits = std::bit_cast<std::uint64_t>(x);
+    return std::bit_cast<double>(x < 0.0 ? bits - 1 : bits + 1);
+}
+
 }  // namespace
 
 #ifdef ZALMOR_X86
@@ -50,25 +67,40 @@ namespace sort_avx512 {
 
 constexpr auto kPack = pack_table<8>();
 
-struct V {
+// Lanes of signed keys or of doubles, both held in integer registers.
+template <class T>
+struct Lanes {
     using R = __m512i;
     using Mask = unsigned;
     static constexpr int N = 8;
+    static constexpr T kLast = last<T>();
+    static ZALMOR_SORT_INLINE T next_up(T x) noexcept { return up(x); }
 
-    static ZALMOR_SORT_INLINE R load(const std::int64_t* p) noexcept { return _mm512_loadu_si512(p); }
-    static ZALMOR_SORT_INLINE void store(std::int64_t* p, R v) noexcept { _mm512_storeu_si512(p, v); }
-    static ZALMOR_SORT_INLINE R set1(std::int64_t x) noexcept { return _mm512_set1_epi64(x); }
-    static ZALMOR_SORT_INLINE R load_padded(const std::int64_t* p, int count) noexcept {
-        return _mm512_mask_loadu_epi64(set1(INT64_MAX), static_cast<__mmask8>((1u << count) - 1), p);
+    static ZALMOR_SORT_INLINE R load(const T* p) noexcept { return _mm512_loadu_si512(p); }
+    static ZALMOR_SORT_INLINE void store(T* p, R v) noexcept { _mm512_storeu_si512(p, v); }
+    static ZALMOR_SORT_INLINE R set1(T x) noexcept { return _mm512_set1_epi64(std::bit_cast<std::int64_t>(x)); }
+    static ZALMOR_SORT_INLINE R load_padded(const T* p, int count) noexcept {
+        return _mm512_mask_loadu_epi64(set1(kLast), static_cast<__mmask8>((1u << count) - 1), p);
     }
-    static ZALMOR_SORT_INLINE void store_first(std::int64_t* p, R v, int count) noexcept {
+    static ZALMOR_SORT_INLINE void store_first(T* p, R v, int count) noexcept {
         _mm512_mask_storeu_epi64(p, static_cast<__mmask8>((1u << count) - 1), v);
     }
     static ZALMOR_SORT_INLINE void minmax(R a, R b, R& lo, R& hi) noexcept {
-        lo = _mm512_min_epi64(a, b);
-        hi = _mm512_max_epi64(a, b);
+        if constexpr (std::is_same_v<T, double>) {
+            lo = _mm512_castpd_si512(_mm512_min_pd(_mm512_castsi512_pd(a), _mm512_castsi512_pd(b)));
+            hi = _mm512_castpd_si512(_mm512_max_pd(_mm512_castsi512_pd(a), _mm512_castsi512_pd(b)));
+        } else {
+            lo = _mm512_min_epi64(a, b);
+            hi = _mm512_max_epi64(a, b);
+        }
     }
-    static ZALMOR_SORT_INLINE Mask less(R a, R b) noexcept { return _mm512_cmplt_epi64_mask(a, b); }
+    static ZALMOR_SORT_INLINE Mask less(R a, R b) noexcept {
+        if constexpr (std::is_same_v<T, double>) {
+            return _mm512_cmp_pd_mask(_mm512_castsi512_pd(a), _mm512_castsi512_pd(b), _CMP_LT_OQ);
+        } else {
+            return _mm512_cmplt_epi64_mask(a, b);
+        }
+    }
     static ZALMOR_SORT_INLINE R pack(R v, Mask m) noexcept {
         const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kPack[m]));
         return _mm512_permutexvar_epi64(_mm512_cvtepu8_epi64(bytes), v);
@@ -116,9 +148,7 @@ struct V {
     }
 };
 
-using R = V::R;
-using Mask = V::Mask;
-#include "ops/brenthosca/vector_sort_body.h"
+#include "ops/brenthosca/vector_sort_kinds.h"
 
 }  // namespace sort_avx512
 
@@ -147,36 +177,50 @@ constexpr std::array<std::array<std::int32_t, 8>, 16> pack_words() {
 }
 alignas(32) constexpr auto kPack = pack_words();
 
-struct V {
+// Lanes of signed keys or of doubles, both held in integer registers.
+template <class T>
+struct Lanes {
     using R = __m256i;
     using Mask = unsigned;
     static constexpr int N = 4;
+    static constexpr T kLast = last<T>();
+    static ZALMOR_SORT_INLINE T next_up(T x) noexcept { return up(x); }
 
-    static ZALMOR_SORT_INLINE R load(const std::int64_t* p) noexcept {
+    static ZALMOR_SORT_INLINE R load(const T* p) noexcept {
         return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     }
-    static ZALMOR_SORT_INLINE void store(std::int64_t* p, R v) noexcept {
+    static ZALMOR_SORT_INLINE void store(T* p, R v) noexcept {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
     }
-    static ZALMOR_SORT_INLINE R set1(std::int64_t x) noexcept { return _mm256_set1_epi64x(x); }
+    static ZALMOR_SORT_INLINE R set1(T x) noexcept { return _mm256_set1_epi64x(std::bit_cast<std::int64_t>(x)); }
     static ZALMOR_SORT_INLINE R first(int count) noexcept {
         return _mm256_cmpgt_epi64(_mm256_set1_epi64x(count), _mm256_setr_epi64x(0, 1, 2, 3));
     }
-    static ZALMOR_SORT_INLINE R load_padded(const std::int64_t* p, int count) noexcept {
+    static ZALMOR_SORT_INLINE R load_padded(const T* p, int count) noexcept {
         const R m = first(count);
         const R v = _mm256_maskload_epi64(reinterpret_cast<const long long*>(p), m);
-        return _mm256_blendv_epi8(set1(INT64_MAX), v, m);
+        return _mm256_blendv_epi8(set1(kLast), v, m);
     }
-    static ZALMOR_SORT_INLINE void store_first(std::int64_t* p, R v, int count) noexcept {
+    static ZALMOR_SORT_INLINE void store_first(T* p, R v, int count) noexcept {
         _mm256_maskstore_epi64(reinterpret_cast<long long*>(p), first(count), v);
     }
     static ZALMOR_SORT_INLINE void minmax(R a, R b, R& lo, R& hi) noexcept {
-        const R greater = _mm256_cmpgt_epi64(a, b);
-        lo = _mm256_blendv_epi8(a, b, greater);
-        hi = _mm256_blendv_epi8(b, a, greater);
+        if constexpr (std::is_same_v<T, double>) {
+            lo = _mm256_castpd_si256(_mm256_min_pd(_mm256_castsi256_pd(a), _mm256_castsi256_pd(b)));
+            hi = _mm256_castpd_si256(_mm256_max_pd(_mm256_castsi256_pd(a), _mm256_castsi256_pd(b)));
+        } else {
+            const R greater = _mm256_cmpgt_epi64(a, b);
+            lo = _mm256_blendv_epi8(a, b, greater);
+            hi = _mm256_blendv_epi8(b, a, greater);
+        }
     }
     static ZALMOR_SORT_INLINE Mask less(R a, R b) noexcept {
-        return static_cast<Mask>(_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpgt_epi64(b, a))));
+        if constexpr (std::is_same_v<T, double>) {
+            return static_cast<Mask>(
+                _mm256_movemask_pd(_mm256_cmp_pd(_mm256_castsi256_pd(a), _mm256_castsi256_pd(b), _CMP_LT_OQ)));
+        } else {
+            return static_cast<Mask>(_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpgt_epi64(b, a))));
+        }
     }
     static ZALMOR_SORT_INLINE R pack(R v, Mask m) noexcept {
         return _mm256_permutevar8x32_epi32(v, _mm256_load_si256(reinterpret_cast<const __m256i*>(kPack[m].data())));
@@ -210,9 +254,7 @@ struct V {
     }
 };
 
-using R = V::R;
-using Mask = V::Mask;
-#include "ops/brenthosca/vector_sort_body.h"
+#include "ops/brenthosca/vector_sort_kinds.h"
 
 }  // namespace sort_avx2
 
@@ -259,15 +301,26 @@ SortTarget sort_target() noexcept {
     return chosen;
 }
 
-bool vector_sort_keys(SortTarget target, std::int64_t* keys, std::size_t n) noexcept {
+namespace {
+
+template <class T>
+bool vector_sort(SortTarget target, T* a, std::size_t n) noexcept {
     if (!sort_target_supported(target)) return false;
     switch (target) {
 #ifdef ZALMOR_X86
     case SortTarget::avx512:
-        sort_avx512::sort_keys(keys, n);
+        if constexpr (std::is_same_v<T, double>) {
+            sort_avx512::values::sort(a, n);
+        } else {
+            sort_avx512::keys::sort(a, n);
+        }
         return true;
     case SortTarget::avx2:
-        sort_avx2::sort_keys(keys, n);
+        if constexpr (std::is_same_v<T, double>) {
+            sort_avx2::values::sort(a, n);
+        } else {
+            sort_avx2::keys::sort(a, n);
+        }
         return true;
 #else
     case SortTarget::avx512:
@@ -278,5 +331,13 @@ bool vector_sort_keys(SortTarget target, std::int64_t* keys, std::size_t n) noex
     }
     return false;
 }
+
+}  // namespace
+
+bool vector_sort_keys(SortTarget target, std::int64_t* keys, std::size_t n) noexcept {
+    return vector_sort(target, keys, n);
+}
+
+bool vector_sort_doubles(SortTarget target, double* xs, std::size_t n) noexcept { return vector_sort(target, xs, n); }
 
 }  // namespace zalmor::brenthosca

@@ -26,4 +26,8 @@ SortTarget sort_target() noexcept;
 // bring themselves).
 bool vector_sort_keys(SortTarget target, std::int64_t* keys, std::size_t n) noexcept;
 
+// The same for n doubles none of which is NaN or -0.0: on them `<` is the
+// order of their keys, and the engine compares them as they are.
+bool vector_sort_doubles(SortTarget target, double* xs, std::size_t n) noexcept;
+
 }  // namespace zalmor::brenthosca

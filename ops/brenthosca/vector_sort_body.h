@@ -1,10 +1,12 @@
-// The vector sort over the operations of a vector type V, included once per
-// instruction set, inside that set's target region and namespace (see
-// vector_sort.cpp): no include guard and no includes of its own.
+// The vector sort of elements T over the operations of a vector type V,
+// included once per instruction set and element type, inside that set's
+// target region and a namespace of its own (see vector_sort.cpp): no include
+// guard and no includes of its own.
 //
-// V gives R (a register of N signed 64-bit lanes), Mask (one bit per lane),
-// and: load, store, load_padded(p, count) (lanes from count on hold the
-// largest key), store_first(p, v, count), set1, minmax(a, b, lo, hi),
+// V gives R (a register of N lanes of T), Mask (one bit per lane), kLast (no
+// element is greater), next_up(x) (the least value above x < kLast), and:
+// load, store, load_padded(p, count) (lanes from count on hold kLast),
+// store_first(p, v, count), set1, minmax(a, b, lo, hi),
 // less(a, b) (the mask of lanes where a < b), pack(v, mask) (the lanes of the
 // mask first, in order, then the others), swap_lanes<X>(v) (lane l takes lane
 // l ^ X), upper<X>(a, b) (lanes whose bit of the highest bit of X is clear from
@@ -68,14 +70,14 @@ ZALMOR_SORT_INLINE void network_stages(R* x) noexcept {
 
 // Sorts a[0..n), 0 < n <= K * N, padded with the largest key.
 template <int K>
-void network_sort(std::int64_t* a, std::size_t n) noexcept {
+void network_sort(T* a, std::size_t n) noexcept {
     constexpr int N = V::N;
     R x[K];
 #pragma GCC unroll 16
     for (int r = 0; r < K; ++r) {
         const std::ptrdiff_t left = static_cast<std::ptrdiff_t>(n) - r * N;
         x[r] = left >= N ? V::load(a + r * N) : left > 0 ? V::load_padded(a + r * N, static_cast<int>(left))
-                                                          : V::set1(INT64_MAX);
+                                                          : V::set1(V::kLast);
     }
     network_stages<K, 2>(x);
     if constexpr (K >= N) {
@@ -97,7 +99,7 @@ void network_sort(std::int64_t* a, std::size_t n) noexcept {
             }
         }
     } else {
-        alignas(64) std::int64_t held[K * N];
+        alignas(64) T held[K * N];
 #pragma GCC unroll 16
         for (int r = 0; r < K; ++r) V::store(held + r * N, x[r]);
         for (std::size_t i = 0; i < n; ++i) a[i] = held[(i % K) * N + i / K];
@@ -106,7 +108,7 @@ void network_sort(std::int64_t* a, std::size_t n) noexcept {
 
 constexpr std::size_t kNetworkMost = 16 * V::N;  // the longest range a network sorts
 
-void small_sort(std::int64_t* a, std::size_t n) noexcept {
+void small_sort(T* a, std::size_t n) noexcept {
     constexpr std::size_t N = V::N;
     if (n <= 1) return;
     if (n <= N) return network_sort<1>(a, n);
@@ -126,7 +128,7 @@ constexpr std::size_t kBlock = kUnroll * V::N;  // keys read at a time
 // to make room; then the block from the end with less room is read, and each
 // of its vectors is packed and stored whole at both write positions (only the
 // lanes that belong there count, the others land in room not read yet).
-std::size_t partition(std::int64_t* a, std::size_t n, std::int64_t pivot) noexcept {
+std::size_t partition(T* a, std::size_t n, T pivot) noexcept {
     constexpr std::size_t N = V::N;
     const R p = V::set1(pivot);
     R head[kUnroll], tail[kUnroll];
@@ -139,7 +141,7 @@ std::size_t partition(std::int64_t* a, std::size_t n, std::int64_t pivot) noexce
     std::size_t left = 0, right = n;              // a[0, left) < pivot <= a[right, n)
     // The keys that do not fill a whole vector, one at a time.
     for (std::size_t rest = (n - 2 * kBlock) % N; rest > 0; --rest) {
-        const std::int64_t k = a[read++];
+        const T k = a[read++];
         const bool below = k < pivot;
         a[left] = k;
         a[right - 1] = k;
@@ -200,9 +202,9 @@ std::size_t partition(std::int64_t* a, std::size_t n, std::int64_t pivot) noexce
 
 // ---- quicksort -----------------------------------------------------------------------
 
-void heap_sort_keys(std::int64_t* a, std::size_t n) noexcept {
+void heap_sort_keys(T* a, std::size_t n) noexcept {
     auto sift = [a](std::size_t root, std::size_t end) {
-        const std::int64_t x = a[root];
+        const T x = a[root];
         for (std::size_t child; (child = 2 * root + 1) < end; root = child) {
             child += child + 1 < end && a[child] < a[child + 1];
             if (!(x < a[child])) break;
@@ -212,7 +214,7 @@ void heap_sort_keys(std::int64_t* a, std::size_t n) noexcept {
     };
     for (std::size_t i = n / 2; i-- > 0;) sift(i, n);
     for (std::size_t end = n; end-- > 1;) {
-        const std::int64_t top = a[0];
+        const T top = a[0];
         a[0] = a[end];
         a[end] = top;
         sift(0, end);
@@ -221,9 +223,9 @@ void heap_sort_keys(std::int64_t* a, std::size_t n) noexcept {
 
 // The median of 16 keys taken evenly across a[0..n): key 8 of their network,
 // read from its register.
-std::int64_t choose_pivot(const std::int64_t* a, std::size_t n) noexcept {
+T choose_pivot(const T* a, std::size_t n) noexcept {
     constexpr int K = 16 / V::N;
-    alignas(64) std::int64_t sample[16];
+    alignas(64) T sample[16];
     const std::size_t step = n / 16;
     for (std::size_t i = 0; i < 16; ++i) sample[i] = a[step / 2 + i * step];
     R x[K];
@@ -236,16 +238,17 @@ std::int64_t choose_pivot(const std::int64_t* a, std::size_t n) noexcept {
 // `floor`, when `bounded`, is a key no greater than any of a[0..n): a pivot
 // equal to it takes all its equals out at once, so that runs of equal keys cost
 // one pass. Past the depth budget a range is heap-sorted.
-void quick_sort(std::int64_t* a, std::size_t n, int budget, bool bounded, std::int64_t floor) noexcept {
+void quick_sort(T* a, std::size_t n, int budget, bool bounded, T floor) noexcept {
     while (n > kNetworkMost) {
         if (budget-- == 0) return heap_sort_keys(a, n);
-        const std::int64_t pivot = choose_pivot(a, n);
+        const T pivot = choose_pivot(a, n);
         if (bounded && pivot == floor) {
-            if (pivot == INT64_MAX) return;  // all equal
-            const std::size_t equal = partition(a, n, pivot + 1);
+            if (pivot == V::kLast) return;  // all equal
+            const T above = V::next_up(pivot);
+            const std::size_t equal = partition(a, n, above);
             a += equal;
             n -= equal;
-            floor = pivot + 1;
+            floor = above;
             continue;
         }
         const std::size_t m = partition(a, n, pivot);
@@ -263,7 +266,7 @@ void quick_sort(std::int64_t* a, std::size_t n, int budget, bool bounded, std::i
     small_sort(a, n);
 }
 
-void sort_keys(std::int64_t* a, std::size_t n) noexcept {
+void sort(T* a, std::size_t n) noexcept {
     int log2 = 0;
     for (std::size_t m = n; m >>= 1;) ++log2;
     quick_sort(a, n, 2 * log2, false, 0);
