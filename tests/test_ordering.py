@@ -1,6 +1,10 @@
 """sort, argsort and permute, called the way a native caller calls them (with
 the interpreter lock released)."""
 
+import os
+import subprocess
+import sys
+
 import numpy as np
 import pytest
 
@@ -188,3 +192,14 @@ def test_working_storage_limits(native, n, error, message):
         native.argsort_extent(n)
     assert str(err.value) == message
     assert traceback_entries(err, "zalmor.ops.brenthosca.argsort")
+
+
+@pytest.mark.parametrize("target", ["avx2", "portable"])
+def test_every_engine_passes_these_tests(target):
+    """The tests above again, with the sorts held to a lower instruction set."""
+    if os.environ.get("ZALMOR_SORT_TARGET"):
+        pytest.skip("an engine is chosen for this run already")
+    done = subprocess.run([sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", __file__,
+                           "-k", "not every_engine"], capture_output=True, text=True,
+                          env={**os.environ, "ZALMOR_SORT_TARGET": target}, timeout=300)
+    assert done.returncode == 0, done.stdout[-4000:]

@@ -3,9 +3,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "common/large_blocks.h"
+#include "ops/brenthosca/simd.h"
 
 namespace zalmor::brenthosca {
 
@@ -46,6 +48,10 @@ inline Key bits_of(Key key) noexcept {
 
 constexpr Key kLastNumberKey = (kInfinityBits | kSign) - kNegativeNans;  // +inf
 constexpr Key kNanKey = ~Key{0};
+
+// The same order on signed keys: the vector engine compares signed lanes.
+inline std::int64_t signed_key_of(Key bits) noexcept { return static_cast<std::int64_t>(key_of(bits) ^ kSign); }
+inline Key bits_of_signed(std::int64_t key) noexcept { return bits_of(static_cast<Key>(key) ^ kSign); }
 
 inline bool is_nan_bits(Key bits) noexcept { return (bits & ~kSign) > kInfinityBits; }
 
@@ -340,6 +346,23 @@ Key* radix_sort(Key* keys, Key* spare, std::size_t n, const Histograms& h) {
     return keys;
 }
 
+// Whether none of the n doubles is NaN or -0.0: then `<` orders them as their
+// keys do, and the vector engine sorts the doubles themselves.
+ZALMOR_WIDE_VECTOR_CLONES bool without_nan_or_negative_zero(const Key* a, std::size_t n) noexcept {
+    Key seen = 0;
+    for (std::size_t i = 0; i < n; ++i) seen |= static_cast<Key>(is_nan_bits(a[i])) | static_cast<Key>(a[i] == kSign);
+    return seen == 0;
+}
+
+// The keys of the vector engine in place of the bits, and back: one pass each,
+// compiled for each instruction set.
+ZALMOR_WIDE_VECTOR_CLONES void to_signed_keys(Key* a, std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i) a[i] = static_cast<Key>(signed_key_of(a[i]));
+}
+ZALMOR_WIDE_VECTOR_CLONES void from_signed_keys(Key* a, std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i) a[i] = bits_of_signed(static_cast<std::int64_t>(a[i]));
+}
+
 // The sort when no memory can be had and the vector cannot hold the keys
 // itself: keys in place through the stride, heap-sorted, turned back.
 void sort_without_memory(char* data, std::size_t n, std::ptrdiff_t stride) noexcept {
@@ -351,7 +374,8 @@ void sort_without_memory(char* data, std::size_t n, std::ptrdiff_t stride) noexc
 
 }  // namespace
 
-void sort_in_place(char* data, std::ptrdiff_t length, std::ptrdiff_t stride, Allocate allocate) noexcept {
+void sort_in_place(char* data, std::ptrdiff_t length, std::ptrdiff_t stride, Allocate allocate,
+                   SortTarget target) noexcept {
     if (length < 2) return;
     const auto n = static_cast<std::size_t>(length);
     auto at = [data, stride](std::size_t i) { return element(data, i, stride); };
@@ -373,17 +397,35 @@ void sort_in_place(char* data, std::ptrdiff_t length, std::ptrdiff_t stride, All
         sort_without_memory(data, n, stride);
         return;
     }
+
+    Key* sorted = keys;
+    if (target != SortTarget::portable && sort_target_supported(target)) {
+        // The vector engine sorts signed keys in place.
+        if (!own_memory) {
+            for (std::size_t i = 0; i < n; ++i) keys[i] = frame::load<Key>(at(i));
+        }
+        if (without_nan_or_negative_zero(keys, n)) {
+            vector_sort_doubles(target, reinterpret_cast<double*>(keys), n);
+        } else {
+            to_signed_keys(keys, n);
+            vector_sort_keys(target, reinterpret_cast<std::int64_t*>(keys), n);
+            from_signed_keys(keys, n);
+        }
+        if (!own_memory) {
+            for (std::size_t i = 0; i < n; ++i) frame::store(at(i), keys[i]);
+        }
+        return;
+    }
+
     if (own_memory) {
         for (std::size_t i = 0; i < n; ++i) keys[i] = key_of(keys[i]);
     } else {
         for (std::size_t i = 0; i < n; ++i) keys[i] = key_of(frame::load<Key>(at(i)));
     }
-
     // Room for a second copy of the keys: the radix sort's other half, or the
     // quicksort's partition scratch. Without it the quicksort works in place.
     Buffer<Key> spare(allocate);
     Key* room = spare.allocate(n);
-    Key* sorted = keys;
     if (room != nullptr && n >= kSortRadixFrom) {
         Histograms h{};
         for (std::size_t i = 0; i < n; ++i) count_key(h, keys[i]);
@@ -460,17 +502,98 @@ ArgsortOutcome sorted_positions(Bits bits, std::size_t n, KeyFn key, PositionsSi
     return ArgsortOutcome::done;
 }
 
+// words[i] = the key of element i with its last bits (`low`) replaced by i:
+// the contiguous case, compiled for each instruction set.
+template <class KeyFn>
+ZALMOR_INLINE void fill_words(const char* data, std::size_t n, KeyFn key, std::uint64_t low,
+                              std::uint64_t* words) noexcept {
+    for (std::size_t i = 0; i < n; ++i) words[i] = ((key(frame::load<Key>(data + 8 * i)) ^ kSign) & ~low) | i;
+}
+ZALMOR_WIDE_VECTOR_CLONES void ascending_words(const char* data, std::size_t n, std::uint64_t low,
+                                               std::uint64_t* words) noexcept {
+    fill_words(data, n, AscendingKey{}, low, words);
+}
+ZALMOR_WIDE_VECTOR_CLONES void descending_words(const char* data, std::size_t n, std::uint64_t low,
+                                                std::uint64_t* words) noexcept {
+    fill_words(data, n, DescendingKey{}, low, words);
+}
+template <class Bits, class KeyFn>
+void words_of(Bits bits, std::size_t n, KeyFn key, std::uint64_t low, std::uint64_t* words) noexcept {
+    if constexpr (std::is_same_v<Bits, frame::Contiguous<Key>> && std::is_same_v<KeyFn, AscendingKey>) {
+        ascending_words(bits.data, n, low, words);
+    } else if constexpr (std::is_same_v<Bits, frame::Contiguous<Key>> && std::is_same_v<KeyFn, DescendingKey>) {
+        descending_words(bits.data, n, low, words);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) words[i] = ((key(bits[i]) ^ kSign) & ~low) | i;
+    }
+}
+
+// With the vector engine: each position rides in the low bits of its own key,
+// in place of the key's last `b` bits (the fewest that hold every position),
+// so that the engine's plain sort of these words orders by key, then position.
+// Keys that differ only in the bits given up form runs of equal upper parts,
+// ordered by position; a run whose full keys are not already in order is
+// sorted again by (key, position). Working storage: n words, and two records
+// for each element of the longest run that needs sorting.
+template <class Bits, class KeyFn>
+ArgsortOutcome vector_positions(Bits bits, std::size_t n, KeyFn key, SortTarget target, PositionsSink sink,
+                                void* context, Allocate allocate) {
+    int b = 0;
+    while ((std::uint64_t{1} << b) < n) ++b;
+    const std::uint64_t low = (std::uint64_t{1} << b) - 1;
+    Buffer<std::uint64_t> work(allocate);
+    std::uint64_t* words = work.allocate(n);
+    if (words == nullptr) return ArgsortOutcome::no_memory;
+    words_of(bits, n, key, low, words);
+    vector_sort_keys(target, reinterpret_cast<std::int64_t*>(words), n);
+
+    for (std::size_t start = 0, end; start + 1 < n; start = end) {
+        const std::uint64_t upper = words[start] & ~low;
+        for (end = start + 1; end < n && (words[end] & ~low) == upper;) ++end;
+        if (end - start == 1) continue;
+        bool in_order = true;
+        for (std::size_t i = start + 1; i < end; ++i) {
+            in_order &= key(bits[words[i - 1] & low]) <= key(bits[words[i] & low]);
+        }
+        if (in_order) continue;
+        const std::size_t m = end - start;
+        Buffer<Keyed> run(allocate);
+        Keyed* records = run.allocate(2 * m);
+        if (records == nullptr) return ArgsortOutcome::no_memory;
+        for (std::size_t i = 0; i < m; ++i) {
+            const std::uint64_t id = words[start + i] & low;
+            records[i] = Keyed{key(bits[id]), id};
+        }
+        quick_sort(records, m, records + m, KeyedBefore{});
+        for (std::size_t i = 0; i < m; ++i) words[start + i] = upper | records[i].id;
+    }
+
+    std::uint64_t* out = sink(context);
+    if (out == nullptr) return ArgsortOutcome::abandoned;
+    for (std::size_t i = 0; i < n; ++i) out[i] = words[i] & low;
+    return ArgsortOutcome::done;
+}
+
+template <class Bits, class KeyFn>
+ArgsortOutcome positions_on(Bits bits, std::size_t n, KeyFn key, SortTarget target, PositionsSink sink,
+                            void* context, Allocate allocate) {
+    if (target != SortTarget::portable && sort_target_supported(target)) {
+        return vector_positions(bits, n, key, target, sink, context, allocate);
+    }
+    return sorted_positions(bits, n, key, sink, context, allocate);
+}
+
 template <class Bits>
-ArgsortOutcome sorted_positions(Bits bits, std::size_t n, bool reverse, PositionsSink sink, void* context,
-                                Allocate allocate) {
-    return reverse ? sorted_positions(bits, n, DescendingKey{}, sink, context, allocate)
-                   : sorted_positions(bits, n, AscendingKey{}, sink, context, allocate);
+ArgsortOutcome sorted_positions(Bits bits, std::size_t n, bool reverse, SortTarget target, PositionsSink sink,
+                                void* context, Allocate allocate) {
+    return reverse ? positions_on(bits, n, DescendingKey{}, target, sink, context, allocate)
+                   : positions_on(bits, n, AscendingKey{}, target, sink, context, allocate);
 }
 
 }  // namespace
 
 ArgsortOutcome argsort_positions(frame::Strided<double> xs, bool reverse, PositionsSink sink, void* context,
-                                 Allocate allocate) noexcept {
+                                 Allocate allocate, SortTarget target) noexcept {
     const std::size_t n = xs.n > 0 ? static_cast<std::size_t>(xs.n) : 0;
     if (n > kMaxWorkingRecords) return ArgsortOutcome::too_long;
     if (n <= kShortVector) {
@@ -487,21 +610,43 @@ ArgsortOutcome argsort_positions(frame::Strided<double> xs, bool reverse, Positi
         return ArgsortOutcome::done;
     }
     if (xs.contiguous()) {
-        return sorted_positions(frame::Contiguous<Key>{xs.data}, n, reverse, sink, context, allocate);
+        return sorted_positions(frame::Contiguous<Key>{xs.data}, n, reverse, target, sink, context, allocate);
     }
-    return sorted_positions(frame::Strided<Key>{xs.data, xs.n, xs.stride}, n, reverse, sink, context, allocate);
+    return sorted_positions(frame::Strided<Key>{xs.data, xs.n, xs.stride}, n, reverse, target, sink, context,
+                            allocate);
 }
 
 // ---- gather ------------------------------------------------------------------------
 
 namespace {
 
+constexpr std::size_t kPrefetchFrom = std::size_t{1} << 17;  // elements: 1 MiB of doubles
+constexpr std::size_t kPrefetchAhead = 32;
+
+inline const char* address_of(frame::Contiguous<double> v, std::size_t i) noexcept { return v.data + 8 * i; }
+inline const char* address_of(frame::Strided<double> v, std::size_t i) noexcept {
+    return v.data + static_cast<std::ptrdiff_t>(i) * v.stride;
+}
+
 // One pass without branches: a position outside the vector reads element 0
 // instead and marks the result as failed.
 template <class Values, class Positions>
 bool gather_checked(std::size_t n, Values value, Positions position, double* out) noexcept {
     bool outside = false;
-    for (std::size_t i = 0; i < n; ++i) {
+    std::size_t i = 0;
+    if (n > kPrefetchFrom) {
+        // Far beyond the caches every read misses: ask for the element a
+        // stretch ahead, so that many misses are under way at once.
+        for (; i + kPrefetchAhead < n; ++i) {
+            const std::uint64_t ahead = position[i + kPrefetchAhead];
+            __builtin_prefetch(address_of(value, ahead < n ? ahead : 0));
+            const std::uint64_t p = position[i];
+            const bool in = p < n;
+            outside |= !in;
+            out[i] = value[in ? p : 0];
+        }
+    }
+    for (; i < n; ++i) {
         const std::uint64_t p = position[i];
         const bool in = p < n;
         outside |= !in;

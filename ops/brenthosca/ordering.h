@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "frame/strided.h"
+#include "ops/brenthosca/vector_sort.h"
 
 namespace zalmor::brenthosca {
 
@@ -33,11 +34,12 @@ using Allocate = void* (*)(std::size_t bytes) noexcept;
 void* system_allocate(std::size_t bytes) noexcept;
 
 // Sorts the n doubles at data, data + stride, ... in place, ascending, NaNs
-// last. Any stride (negative, or not a multiple of 8) is walked as it is. Takes
-// temporary memory when it can get it and sorts in place otherwise: it cannot
-// fail.
-void sort_in_place(char* data, std::ptrdiff_t n, std::ptrdiff_t stride,
-                   Allocate allocate = &system_allocate) noexcept;
+// last, with the engine of `target`. Any stride (negative, or not a multiple of
+// 8) is walked as it is. A contiguous vector is sorted in its own memory; other
+// layouts take a temporary copy when they can get one and are sorted in place
+// otherwise: it cannot fail.
+void sort_in_place(char* data, std::ptrdiff_t n, std::ptrdiff_t stride, Allocate allocate = &system_allocate,
+                   SortTarget target = sort_target()) noexcept;
 
 // Supplies the array the n positions are written to, once the order is known;
 // null abandons the call.
@@ -51,10 +53,11 @@ enum class ArgsortOutcome {
 };
 
 // Writes to sink(context) the positions of xs's elements in ascending order
-// (descending when `reverse`), NaNs last, equal values in input order. The two
-// failures come before xs is read or the sink called.
+// (descending when `reverse`), NaNs last, equal values in input order, with
+// the engine of `target`. The failures come before the sink is called.
 ArgsortOutcome argsort_positions(frame::Strided<double> xs, bool reverse, PositionsSink sink, void* context,
-                                 Allocate allocate = &system_allocate) noexcept;
+                                 Allocate allocate = &system_allocate,
+                                 SortTarget target = sort_target()) noexcept;
 
 // out[i] = xs[positions[i]] for i < xs.n. Returns false, with out partly
 // written, when positions holds fewer than xs.n entries or one of its first

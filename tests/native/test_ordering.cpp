@@ -30,7 +30,9 @@ bool ascending(double a, double b) { return a < b || (std::isnan(b) && !std::isn
 
 // Inputs of one kind: 0 spread values, 1 few distinct values with many ties
 // (both zeros among them), 2 spread values with NaNs and infinities, 3 sorted,
-// 4 sorted backwards, 5 all equal, 6 all NaN.
+// 4 sorted backwards, 5 all equal, 6 all NaN, 7 organ pipe (up, then down),
+// 8 values a few thousand units in the last place apart (keys equal but for
+// their last bits), with ties.
 std::vector<double> sample(std::mt19937_64& rng, std::size_t n, int kind) {
     std::normal_distribution<double> normal;
     std::uniform_int_distribution<int> pick(0, 9);
@@ -48,15 +50,20 @@ std::vector<double> sample(std::mt19937_64& rng, std::size_t n, int kind) {
             break;
         }
         case 5: v[i] = -2.0; break;
+        case 8: v[i] = from_bits(bits(rng() % 2 ? 1.0 : -1.0) + rng() % 4096); break;
         case 6: v[i] = kNans[i % 5]; break;
         default: v[i] = normal(rng) * std::ldexp(1.0, static_cast<int>(rng() % 64) - 32);
         }
     }
     if (kind == 3) std::sort(v.begin(), v.end());
     if (kind == 4) std::sort(v.begin(), v.end(), [](double a, double b) { return a > b; });
+    if (kind == 7) {
+        std::sort(v.begin(), v.begin() + n / 2);
+        std::sort(v.begin() + n / 2, v.end(), [](double a, double b) { return a > b; });
+    }
     return v;
 }
-constexpr int kKinds = 7;
+constexpr int kKinds = 9;
 
 // Equal under `<` place by place (a zero for a zero, NaN for NaN).
 bool same_values(const std::vector<double>& a, const std::vector<double>& b) {
@@ -88,18 +95,40 @@ std::vector<double> stable_sorted(std::vector<double> v) {
     return v;
 }
 
-std::vector<double> sorted(std::vector<double> v, Allocate allocate = &system_allocate) {
-    sort_in_place(reinterpret_cast<char*>(v.data()), static_cast<std::ptrdiff_t>(v.size()), 8, allocate);
+std::vector<double> sorted(std::vector<double> v, Allocate allocate = &system_allocate,
+                           SortTarget target = sort_target()) {
+    sort_in_place(reinterpret_cast<char*>(v.data()), static_cast<std::ptrdiff_t>(v.size()), 8, allocate, target);
     return v;
 }
 
+// The order of longer vectors, whatever the engine: by bits, -0 before +0 and
+// the NaNs after +inf, positive ones before negative ones.
+std::uint64_t order_key(double x) {
+    const std::uint64_t b = bits(x), negative = 0 - (b >> 63);
+    return (b ^ (negative | (std::uint64_t{1} << 63))) - 0x000FFFFFFFFFFFFF;
+}
+
 // Checks a sort result against the stable reference: the same values place by
-// place, the input's own bits, and for at most 16 elements the very order.
+// place, the input's own bits, for at most 16 elements the very order and for
+// more the order of order_key.
 void check_sorted(const std::vector<double>& input, const std::vector<double>& got) {
     const std::vector<double> expected = stable_sorted(input);
     CHECK(same_values(got, expected));
     CHECK(same_bits(got, input));
-    if (input.size() <= 16) CHECK(identical(got, expected));
+    if (input.size() <= 16) {
+        CHECK(identical(got, expected));
+    } else {
+        CHECK(std::is_sorted(got.begin(), got.end(), [](double a, double b) { return order_key(a) < order_key(b); }));
+    }
+}
+
+// The engines this build and processor run.
+std::vector<SortTarget> targets() {
+    std::vector<SortTarget> all;
+    for (SortTarget t : {SortTarget::portable, SortTarget::avx2, SortTarget::avx512}) {
+        if (sort_target_supported(t)) all.push_back(t);
+    }
+    return all;
 }
 
 // ---- argsort through the sink ----
@@ -123,7 +152,10 @@ void* limited_memory(std::size_t bytes) noexcept {
     return g_allocations_left-- > 0 ? std::malloc(bytes) : nullptr;
 }
 
-const std::size_t kLengths[] = {0, 1, 2, 16, 17, 25, 100, 4095, 4096, 70000};
+// Around each threshold of the engines: insertion (16), vector widths, network
+// sizes (up to 16 vectors), the partition's held blocks, the radix sort (4096).
+const std::size_t kLengths[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 25, 31, 32, 33, 63, 64, 65, 100, 127,
+                                128, 129, 130, 200, 255, 256, 257, 1000, 4095, 4096, 70000};
 
 }  // namespace
 
@@ -145,12 +177,33 @@ CORE_TEST(comparisons_look_at_values_and_refuse_nan) {
     CHECK_EQ(descending_cmp(negative_zero, zero) + descending_cmp(zero, negative_zero), 0);
 }
 
-CORE_TEST(sort_orders_every_kind_and_length) {
+// The positions of a stable sort, NaNs last in both directions.
+std::vector<std::uint64_t> stable_positions(const std::vector<double>& v, bool reverse) {
+    std::vector<std::uint64_t> order(v.size());
+    for (std::size_t i = 0; i < v.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::uint64_t a, std::uint64_t b) {
+        return reverse ? v[a] > v[b] || (std::isnan(v[b]) && !std::isnan(v[a])) : ascending(v[a], v[b]);
+    });
+    return order;
+}
+
+CORE_TEST(sort_and_argsort_order_every_kind_and_length) {
     std::mt19937_64 rng(11);
     for (std::size_t n : kLengths) {
         for (int kind = 0; kind < kKinds; ++kind) {
             const std::vector<double> v = sample(rng, n, kind);
-            check_sorted(v, sorted(v));
+            const Strided<double> xs{reinterpret_cast<const char*>(v.data()), static_cast<std::ptrdiff_t>(n), 8};
+            for (SortTarget target : targets()) {
+                check_sorted(v, sorted(v, &system_allocate, target));
+                for (bool reverse : {false, true}) {
+                    Positions p;
+                    p.out.resize(n + 1);  // a sink that gives memory even for n = 0
+                    CHECK(argsort_positions(xs, reverse, to_positions, &p, &system_allocate, target) ==
+                          ArgsortOutcome::done);
+                    p.out.pop_back();
+                    CHECK(p.out == stable_positions(v, reverse));
+                }
+            }
         }
     }
     // Every special value in its place; NaNs of either sign after +inf.
@@ -169,10 +222,11 @@ CORE_TEST(sort_orders_every_kind_and_length) {
 
 CORE_TEST(sort_without_memory_still_sorts) {
     // v sorted as every second element of a larger vector; the others must stay.
-    auto sorted_spaced = [](const std::vector<double>& v, Allocate allocate) {
+    auto sorted_spaced = [](const std::vector<double>& v, Allocate allocate, SortTarget target) {
         std::vector<double> wide(2 * v.size(), 9.0), got(v.size());
         for (std::size_t i = 0; i < v.size(); ++i) wide[2 * i] = v[i];
-        sort_in_place(reinterpret_cast<char*>(wide.data()), static_cast<std::ptrdiff_t>(v.size()), 16, allocate);
+        sort_in_place(reinterpret_cast<char*>(wide.data()), static_cast<std::ptrdiff_t>(v.size()), 16, allocate,
+                      target);
         for (std::size_t i = 0; i < v.size(); ++i) {
             got[i] = wide[2 * i];
             CHECK_EQ(wide[2 * i + 1], 9.0);
@@ -183,10 +237,12 @@ CORE_TEST(sort_without_memory_still_sorts) {
     for (std::size_t n : {17ul, 100ul, 5000ul, 30000ul}) {
         for (int kind = 0; kind < kKinds; ++kind) {
             const std::vector<double> v = sample(rng, n, kind);
-            check_sorted(v, sorted(v, no_memory));           // keys in place, no partition scratch
-            check_sorted(v, sorted_spaced(v, no_memory));    // heap-sorted through the stride
-            g_allocations_left = 1;
-            check_sorted(v, sorted_spaced(v, limited_memory));  // keys copied out, no room beside them
+            for (SortTarget target : targets()) {
+                check_sorted(v, sorted(v, no_memory, target));             // keys in place, no scratch
+                check_sorted(v, sorted_spaced(v, no_memory, target));      // heap-sorted through the stride
+                g_allocations_left = 1;
+                check_sorted(v, sorted_spaced(v, limited_memory, target));  // keys copied out, no room beside them
+            }
         }
     }
 }

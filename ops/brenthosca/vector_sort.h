@@ -1,0 +1,33 @@
+// In-place sorts of signed 64-bit keys with vector instructions: a quicksort
+// whose partitions compare a whole vector with the pivot and pack each side
+// with one permutation, and sorting networks held in registers for ranges of
+// up to 16 vectors. One copy per instruction set; the best one the processor
+// runs is taken at run time. Pure C++.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zalmor::brenthosca {
+
+// The instruction sets the engine has a copy for, in rising order.
+enum class SortTarget { portable, avx2, avx512 };
+
+// Whether this build and processor run `target`.
+bool sort_target_supported(SortTarget target) noexcept;
+
+// The copy the sorts use: the best supported one, or a lower one named by
+// ZALMOR_SORT_TARGET (portable, avx2 or avx512: a switch for the tests and the
+// benchmark), read once.
+SortTarget sort_target() noexcept;
+
+// Sorts keys[0..n) ascending with the copy for `target`. False, keys untouched,
+// when that copy is not supported or is the portable one (which the callers
+// bring themselves).
+bool vector_sort_keys(SortTarget target, std::int64_t* keys, std::size_t n) noexcept;
+
+// The same for n doubles none of which is NaN or -0.0: on them `<` is the
+// order of their keys, and the engine compares them as they are.
+bool vector_sort_doubles(SortTarget target, double* xs, std::size_t n) noexcept;
+
+}  // namespace zalmor::brenthosca

@@ -1,0 +1,273 @@
+// The vector sort of elements T over the operations of a vector type V,
+// included once per instruction set and element type, inside that set's
+// target region and a namespace of its own (see vector_sort.cpp): no include
+// guard and no includes of its own.
+//
+// V gives R (a register of N lanes of T), Mask (one bit per lane), kLast (no
+// element is greater), next_up(x) (the least value above x < kLast), and:
+// load, store, load_padded(p, count) (lanes from count on hold kLast),
+// store_first(p, v, count), set1, minmax(a, b, lo, hi),
+// less(a, b) (the mask of lanes where a < b), pack(v, mask) (the lanes of the
+// mask first, in order, then the others), swap_lanes<X>(v) (lane l takes lane
+// l ^ X), upper<X>(a, b) (lanes whose bit of the highest bit of X is clear from
+// a, the others from b), and transpose(R*) of N registers.
+
+// ---- sorting networks --------------------------------------------------------
+//
+// K registers hold the K * N keys of a bitonic network; key i of the network
+// sits in lane i / K of register i % K. The first stages then compare whole
+// registers, and only the late ones, across lanes, need permutations. Each
+// stage s starts with the layer that pairs i with i ^ (s - 1), followed by the
+// layers pairing i with i ^ d for d = s/4 ... 1; the lower of each pair takes
+// the smaller key, so every stage sorts ascending.
+
+template <int K, int M>
+ZALMOR_SORT_INLINE void network_layer(R* x) noexcept {
+    constexpr int across = M & (K - 1);  // the register part of the partner
+    constexpr int lanes = M / K;         // the lane part
+    if constexpr (lanes == 0) {
+        constexpr int top = 1 << (31 - __builtin_clz(across));  // the pair's lower register has it clear
+#pragma GCC unroll 16
+        for (int r = 0; r < K; ++r) {
+            if ((r & top) == 0) V::minmax(x[r], x[r ^ across], x[r], x[r ^ across]);
+        }
+    } else if constexpr (across == 0) {
+#pragma GCC unroll 16
+        for (int r = 0; r < K; ++r) {
+            const R y = V::template swap_lanes<lanes>(x[r]);
+            R lo, hi;
+            V::minmax(x[r], y, lo, hi);
+            x[r] = V::template upper<lanes>(lo, hi);
+        }
+    } else {  // the first layer of a stage wider than K: registers r and K-1-r
+#pragma GCC unroll 16
+        for (int r = 0; r < K / 2; ++r) {
+            const R y = V::template swap_lanes<lanes>(x[K - 1 - r]);
+            R lo, hi;
+            V::minmax(x[r], y, lo, hi);
+            x[r] = V::template upper<lanes>(lo, hi);
+            x[K - 1 - r] = V::template swap_lanes<lanes>(V::template upper<lanes>(hi, lo));
+        }
+    }
+}
+
+template <int K, int D>
+ZALMOR_SORT_INLINE void network_halves(R* x) noexcept {
+    if constexpr (D >= 1) {
+        network_layer<K, D>(x);
+        network_halves<K, D / 2>(x);
+    }
+}
+
+template <int K, int S>
+ZALMOR_SORT_INLINE void network_stages(R* x) noexcept {
+    if constexpr (S <= K * V::N) {
+        network_layer<K, S - 1>(x);
+        network_halves<K, S / 4>(x);
+        network_stages<K, S * 2>(x);
+    }
+}
+
+// Sorts a[0..n), 0 < n <= K * N, padded with the largest key.
+template <int K>
+void network_sort(T* a, std::size_t n) noexcept {
+    constexpr int N = V::N;
+    R x[K];
+#pragma GCC unroll 16
+    for (int r = 0; r < K; ++r) {
+        const std::ptrdiff_t left = static_cast<std::ptrdiff_t>(n) - r * N;
+        x[r] = left >= N ? V::load(a + r * N) : left > 0 ? V::load_padded(a + r * N, static_cast<int>(left))
+                                                          : V::set1(V::kLast);
+    }
+    network_stages<K, 2>(x);
+    if constexpr (K >= N) {
+        // Key i is lane i / K of register i % K: transposing each block of N
+        // registers turns lane l of block b into the output vector l * K/N + b.
+#pragma GCC unroll 16
+        for (int b = 0; b < K / N; ++b) V::transpose(x + b * N);
+#pragma GCC unroll 16
+        for (int b = 0; b < K / N; ++b) {
+#pragma GCC unroll 16
+            for (int l = 0; l < N; ++l) {
+                const int j = l * (K / N) + b;
+                const std::ptrdiff_t left = static_cast<std::ptrdiff_t>(n) - j * N;
+                if (left >= N) {
+                    V::store(a + j * N, x[b * N + l]);
+                } else if (left > 0) {
+                    V::store_first(a + j * N, x[b * N + l], static_cast<int>(left));
+                }
+            }
+        }
+    } else {
+        alignas(64) T held[K * N];
+#pragma GCC unroll 16
+        for (int r = 0; r < K; ++r) V::store(held + r * N, x[r]);
+        for (std::size_t i = 0; i < n; ++i) a[i] = held[(i % K) * N + i / K];
+    }
+}
+
+constexpr std::size_t kNetworkMost = 16 * V::N;  // the longest range a network sorts
+
+void small_sort(T* a, std::size_t n) noexcept {
+    constexpr std::size_t N = V::N;
+    if (n <= 1) return;
+    if (n <= N) return network_sort<1>(a, n);
+    if (n <= 2 * N) return network_sort<2>(a, n);
+    if (n <= 4 * N) return network_sort<4>(a, n);
+    if (n <= 8 * N) return network_sort<8>(a, n);
+    network_sort<16>(a, n);
+}
+
+// ---- partition -------------------------------------------------------------------
+
+constexpr int kUnroll = 8;                      // vectors read at a time from one end
+constexpr std::size_t kBlock = kUnroll * V::N;  // keys read at a time
+
+// Moves the keys below `pivot` to the front of a[0..n), n >= 2 * kBlock, and
+// returns how many there are. The first and last blocks are held in registers
+// to make room; then the block from the end with less room is read, and each
+// of its vectors is packed and stored whole at both write positions (only the
+// lanes that belong there count, the others land in room not read yet).
+std::size_t partition(T* a, std::size_t n, T pivot) noexcept {
+    constexpr std::size_t N = V::N;
+    const R p = V::set1(pivot);
+    R head[kUnroll], tail[kUnroll];
+#pragma GCC unroll 8
+    for (int u = 0; u < kUnroll; ++u) {
+        head[u] = V::load(a + u * N);
+        tail[u] = V::load(a + n - kBlock + u * N);
+    }
+    std::size_t read = kBlock, end = n - kBlock;  // a[read, end) is not read yet
+    std::size_t left = 0, right = n;              // a[0, left) < pivot <= a[right, n)
+    // The keys that do not fill a whole vector, one at a time.
+    for (std::size_t rest = (n - 2 * kBlock) % N; rest > 0; --rest) {
+        const T k = a[read++];
+        const bool below = k < pivot;
+        a[left] = k;
+        a[right - 1] = k;
+        left += below;
+        right -= !below;
+    }
+    auto place = [&](R v) {
+        const Mask below = V::less(v, p);
+        const std::size_t count = static_cast<std::size_t>(__builtin_popcount(below));
+        const R packed = V::pack(v, below);
+        V::store(a + left, packed);
+        V::store(a + right - N, packed);
+        left += count;
+        right -= N - count;
+    };
+    while (end - read >= kBlock) {
+        R v[kUnroll];
+        if (read - left <= right - end) {
+#pragma GCC unroll 8
+            for (int u = 0; u < kUnroll; ++u) v[u] = V::load(a + read + u * N);
+            read += kBlock;
+        } else {
+            end -= kBlock;
+#pragma GCC unroll 8
+            for (int u = 0; u < kUnroll; ++u) v[u] = V::load(a + end + u * N);
+        }
+#pragma GCC unroll 8
+        for (int u = 0; u < kUnroll; ++u) place(v[u]);
+    }
+    while (end > read) {
+        R v;
+        if (read - left <= right - end) {
+            v = V::load(a + read);
+            read += N;
+        } else {
+            end -= N;
+            v = V::load(a + end);
+        }
+        place(v);
+    }
+    // The held vectors fill the room that is left exactly: each side is stored
+    // with only its own lanes.
+    auto place_exactly = [&](R v) {
+        const Mask below = V::less(v, p);
+        const int count = __builtin_popcount(below);
+        V::store_first(a + left, V::pack(v, below), count);
+        right -= N - static_cast<std::size_t>(count);
+        V::store_first(a + right, V::pack(v, static_cast<Mask>(~below & ((1u << N) - 1))), N - count);
+        left += static_cast<std::size_t>(count);
+    };
+#pragma GCC unroll 8
+    for (int u = 0; u < kUnroll; ++u) {
+        place_exactly(head[u]);
+        place_exactly(tail[u]);
+    }
+    return left;
+}
+
+// ---- quicksort -----------------------------------------------------------------------
+
+void heap_sort_keys(T* a, std::size_t n) noexcept {
+    auto sift = [a](std::size_t root, std::size_t end) {
+        const T x = a[root];
+        for (std::size_t child; (child = 2 * root + 1) < end; root = child) {
+            child += child + 1 < end && a[child] < a[child + 1];
+            if (!(x < a[child])) break;
+            a[root] = a[child];
+        }
+        a[root] = x;
+    };
+    for (std::size_t i = n / 2; i-- > 0;) sift(i, n);
+    for (std::size_t end = n; end-- > 1;) {
+        const T top = a[0];
+        a[0] = a[end];
+        a[end] = top;
+        sift(0, end);
+    }
+}
+
+// The median of 16 keys taken evenly across a[0..n): key 8 of their network,
+// read from its register.
+T choose_pivot(const T* a, std::size_t n) noexcept {
+    constexpr int K = 16 / V::N;
+    alignas(64) T sample[16];
+    const std::size_t step = n / 16;
+    for (std::size_t i = 0; i < 16; ++i) sample[i] = a[step / 2 + i * step];
+    R x[K];
+    for (int r = 0; r < K; ++r) x[r] = V::load(sample + r * V::N);
+    network_stages<K, 2>(x);
+    V::store(sample, x[8 % K]);
+    return sample[8 / K];
+}
+
+// `floor`, when `bounded`, is a key no greater than any of a[0..n): a pivot
+// equal to it takes all its equals out at once, so that runs of equal keys cost
+// one pass. Past the depth budget a range is heap-sorted.
+void quick_sort(T* a, std::size_t n, int budget, bool bounded, T floor) noexcept {
+    while (n > kNetworkMost) {
+        if (budget-- == 0) return heap_sort_keys(a, n);
+        const T pivot = choose_pivot(a, n);
+        if (bounded && pivot == floor) {
+            if (pivot == V::kLast) return;  // all equal
+            const T above = V::next_up(pivot);
+            const std::size_t equal = partition(a, n, above);
+            a += equal;
+            n -= equal;
+            floor = above;
+            continue;
+        }
+        const std::size_t m = partition(a, n, pivot);
+        if (m < n - m) {
+            quick_sort(a, m, budget, bounded, floor);
+            a += m;
+            n -= m;
+            bounded = true;
+            floor = pivot;
+        } else {
+            quick_sort(a + m, n - m, budget, true, pivot);
+            n = m;
+        }
+    }
+    small_sort(a, n);
+}
+
+void sort(T* a, std::size_t n) noexcept {
+    int log2 = 0;
+    for (std::size_t m = n; m >>= 1;) ++log2;
+    quick_sort(a, n, 2 * log2, false, 0);
+}
