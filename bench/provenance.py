@@ -21,8 +21,10 @@ CLONES = (
     ("default", "baseline", set()),
 )
 # The kernels with a hand-written copy per target (pow's squares, the complex
-# lanes of cabs and csqrt) take the best the processor has, asked at run time.
-HAND_DISPATCHED = (("AVX-512", CLONES[0][2]), ("AVX2", {"avx2", "fma"}), ("portable", set()))
+# lanes of cabs and csqrt, the sorts) take the best the processor has, asked
+# at run time: x86-64-v4 for AVX-512, x86-64-v3 for AVX2 (common/kernel_target.h).
+X86_64_V3 = {"avx2", "fma", "bmi1", "bmi2", "abm", "movbe", "f16c", "popcnt"}
+HAND_DISPATCHED = (("AVX-512", CLONES[0][2] | X86_64_V3), ("AVX2", X86_64_V3), ("portable", set()))
 BRENTHOSCA = "zalmor.ops.brenthosca"
 
 

@@ -14,17 +14,14 @@ namespace zalmor {
 enum class KernelTarget { portable, avx2, avx512 };
 
 // The best target of this build on this processor (the processor is asked once):
-// avx512 is x86-64-v4 (AVX-512 F, BW, CD, DQ, VL), avx2 is AVX2 with FMA.
+// avx512 is x86-64-v4 (AVX-512 F, BW, CD, DQ, VL on top of v3), avx2 is
+// x86-64-v3 (AVX2, FMA, BMI1, BMI2, LZCNT, MOVBE, F16C on top of POPCNT and the rest).
 inline KernelTarget best_kernel_target() noexcept {
     static const KernelTarget best = [] {
 #ifdef ZALMOR_X86
         __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-            __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx512dq") &&
-            __builtin_cpu_supports("avx512vl")) {
-            return KernelTarget::avx512;
-        }
-        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return KernelTarget::avx2;
+        if (__builtin_cpu_supports("x86-64-v4")) return KernelTarget::avx512;
+        if (__builtin_cpu_supports("x86-64-v3")) return KernelTarget::avx2;
 #endif
         return KernelTarget::portable;
     }();

@@ -375,7 +375,7 @@ void sort_without_memory(char* data, std::size_t n, std::ptrdiff_t stride) noexc
 }  // namespace
 
 void sort_in_place(char* data, std::ptrdiff_t length, std::ptrdiff_t stride, Allocate allocate,
-                   SortTarget target) noexcept {
+                   KernelTarget target) noexcept {
     if (length < 2) return;
     const auto n = static_cast<std::size_t>(length);
     auto at = [data, stride](std::size_t i) { return element(data, i, stride); };
@@ -399,7 +399,7 @@ void sort_in_place(char* data, std::ptrdiff_t length, std::ptrdiff_t stride, All
     }
 
     Key* sorted = keys;
-    if (target != SortTarget::portable && sort_target_supported(target)) {
+    if (target != KernelTarget::portable && kernel_target_supported(target)) {
         // The vector engine sorts signed keys in place.
         if (!own_memory) {
             for (std::size_t i = 0; i < n; ++i) keys[i] = frame::load<Key>(at(i));
@@ -536,7 +536,7 @@ void words_of(Bits bits, std::size_t n, KeyFn key, std::uint64_t low, std::uint6
 // sorted again by (key, position). Working storage: n words, and two records
 // for each element of the longest run that needs sorting.
 template <class Bits, class KeyFn>
-ArgsortOutcome vector_positions(Bits bits, std::size_t n, KeyFn key, SortTarget target, PositionsSink sink,
+ArgsortOutcome vector_positions(Bits bits, std::size_t n, KeyFn key, KernelTarget target, PositionsSink sink,
                                 void* context, Allocate allocate) {
     int b = 0;
     while ((std::uint64_t{1} << b) < n) ++b;
@@ -575,16 +575,16 @@ ArgsortOutcome vector_positions(Bits bits, std::size_t n, KeyFn key, SortTarget 
 }
 
 template <class Bits, class KeyFn>
-ArgsortOutcome positions_on(Bits bits, std::size_t n, KeyFn key, SortTarget target, PositionsSink sink,
+ArgsortOutcome positions_on(Bits bits, std::size_t n, KeyFn key, KernelTarget target, PositionsSink sink,
                             void* context, Allocate allocate) {
-    if (target != SortTarget::portable && sort_target_supported(target)) {
+    if (target != KernelTarget::portable && kernel_target_supported(target)) {
         return vector_positions(bits, n, key, target, sink, context, allocate);
     }
     return sorted_positions(bits, n, key, sink, context, allocate);
 }
 
 template <class Bits>
-ArgsortOutcome sorted_positions(Bits bits, std::size_t n, bool reverse, SortTarget target, PositionsSink sink,
+ArgsortOutcome sorted_positions(Bits bits, std::size_t n, bool reverse, KernelTarget target, PositionsSink sink,
                                 void* context, Allocate allocate) {
     return reverse ? positions_on(bits, n, DescendingKey{}, target, sink, context, allocate)
                    : positions_on(bits, n, AscendingKey{}, target, sink, context, allocate);
@@ -593,7 +593,7 @@ ArgsortOutcome sorted_positions(Bits bits, std::size_t n, bool reverse, SortTarg
 }  // namespace
 
 ArgsortOutcome argsort_positions(frame::Strided<double> xs, bool reverse, PositionsSink sink, void* context,
-                                 Allocate allocate, SortTarget target) noexcept {
+                                 Allocate allocate, KernelTarget target) noexcept {
     const std::size_t n = xs.n > 0 ? static_cast<std::size_t>(xs.n) : 0;
     if (n > kMaxWorkingRecords) return ArgsortOutcome::too_long;
     if (n <= kShortVector) {

@@ -39,7 +39,7 @@ void* system_allocate(std::size_t bytes) noexcept;
 // layouts take a temporary copy when they can get one and are sorted in place
 // otherwise: it cannot fail.
 void sort_in_place(char* data, std::ptrdiff_t n, std::ptrdiff_t stride, Allocate allocate = &system_allocate,
-                   SortTarget target = sort_target()) noexcept;
+                   KernelTarget target = sort_target()) noexcept;
 
 // Supplies the array the n positions are written to, once the order is known;
 // null abandons the call.
@@ -57,7 +57,7 @@ enum class ArgsortOutcome {
 // the engine of `target`. The failures come before the sink is called.
 ArgsortOutcome argsort_positions(frame::Strided<double> xs, bool reverse, PositionsSink sink, void* context,
                                  Allocate allocate = &system_allocate,
-                                 SortTarget target = sort_target()) noexcept;
+                                 KernelTarget target = sort_target()) noexcept;
 
 // out[i] = xs[positions[i]] for i < xs.n. Returns false, with out partly
 // written, when positions holds fewer than xs.n entries or one of its first

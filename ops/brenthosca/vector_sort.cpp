@@ -264,58 +264,38 @@ struct Lanes {
 
 namespace {
 
-SortTarget best_sort_target() noexcept {
-#ifdef ZALMOR_X86
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-        __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw") &&
-        __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi2")) {
-        return SortTarget::avx512;
-    }
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi2")) {
-        return SortTarget::avx2;
-    }
-#endif
-    return SortTarget::portable;
-}
-
-SortTarget chosen_sort_target() noexcept {
-    const SortTarget best = best_sort_target();
+KernelTarget chosen_sort_target() noexcept {
+    const KernelTarget best = best_kernel_target();
     const char* named = std::getenv("ZALMOR_SORT_TARGET");
     if (named == nullptr) return best;
-    SortTarget wanted = best;
-    if (std::strcmp(named, "portable") == 0) wanted = SortTarget::portable;
-    if (std::strcmp(named, "avx2") == 0) wanted = SortTarget::avx2;
+    KernelTarget wanted = best;
+    if (std::strcmp(named, "portable") == 0) wanted = KernelTarget::portable;
+    if (std::strcmp(named, "avx2") == 0) wanted = KernelTarget::avx2;
     return wanted < best ? wanted : best;
 }
 
 }  // namespace
 
-bool sort_target_supported(SortTarget target) noexcept {
-    static const SortTarget best = best_sort_target();
-    return target <= best;
-}
-
-SortTarget sort_target() noexcept {
-    static const SortTarget chosen = chosen_sort_target();
+KernelTarget sort_target() noexcept {
+    static const KernelTarget chosen = chosen_sort_target();
     return chosen;
 }
 
 namespace {
 
 template <class T>
-bool vector_sort(SortTarget target, T* a, std::size_t n) noexcept {
-    if (!sort_target_supported(target)) return false;
+bool vector_sort(KernelTarget target, T* a, std::size_t n) noexcept {
+    if (!kernel_target_supported(target)) return false;
     switch (target) {
 #ifdef ZALMOR_X86
-    case SortTarget::avx512:
+    case KernelTarget::avx512:
         if constexpr (std::is_same_v<T, double>) {
             sort_avx512::values::sort(a, n);
         } else {
             sort_avx512::keys::sort(a, n);
         }
         return true;
-    case SortTarget::avx2:
+    case KernelTarget::avx2:
         if constexpr (std::is_same_v<T, double>) {
             sort_avx2::values::sort(a, n);
         } else {
@@ -323,10 +303,10 @@ bool vector_sort(SortTarget target, T* a, std::size_t n) noexcept {
         }
         return true;
 #else
-    case SortTarget::avx512:
-    case SortTarget::avx2:
+    case KernelTarget::avx512:
+    case KernelTarget::avx2:
 #endif
-    case SortTarget::portable:
+    case KernelTarget::portable:
         break;
     }
     return false;
@@ -334,10 +314,10 @@ bool vector_sort(SortTarget target, T* a, std::size_t n) noexcept {
 
 }  // namespace
 
-bool vector_sort_keys(SortTarget target, std::int64_t* keys, std::size_t n) noexcept {
+bool vector_sort_keys(KernelTarget target, std::int64_t* keys, std::size_t n) noexcept {
     return vector_sort(target, keys, n);
 }
 
-bool vector_sort_doubles(SortTarget target, double* xs, std::size_t n) noexcept { return vector_sort(target, xs, n); }
+bool vector_sort_doubles(KernelTarget target, double* xs, std::size_t n) noexcept { return vector_sort(target, xs, n); }
 
 }  // namespace zalmor::brenthosca

@@ -8,26 +8,22 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/kernel_target.h"
+
 namespace zalmor::brenthosca {
-
-// The instruction sets the engine has a copy for, in rising order.
-enum class SortTarget { portable, avx2, avx512 };
-
-// Whether this build and processor run `target`.
-bool sort_target_supported(SortTarget target) noexcept;
 
 // The copy the sorts use: the best supported one, or a lower one named by
 // ZALMOR_SORT_TARGET (portable, avx2 or avx512: a switch for the tests and the
 // benchmark), read once.
-SortTarget sort_target() noexcept;
+KernelTarget sort_target() noexcept;
 
 // Sorts keys[0..n) ascending with the copy for `target`. False, keys untouched,
 // when that copy is not supported or is the portable one (which the callers
 // bring themselves).
-bool vector_sort_keys(SortTarget target, std::int64_t* keys, std::size_t n) noexcept;
+bool vector_sort_keys(KernelTarget target, std::int64_t* keys, std::size_t n) noexcept;
 
 // The same for n doubles none of which is NaN or -0.0: on them `<` is the
 // order of their keys, and the engine compares them as they are.
-bool vector_sort_doubles(SortTarget target, double* xs, std::size_t n) noexcept;
+bool vector_sort_doubles(KernelTarget target, double* xs, std::size_t n) noexcept;
 
 }  // namespace zalmor::brenthosca

@@ -13,6 +13,8 @@
 
 using namespace zalmor::brenthosca;
 using zalmor::frame::Strided;
+using zalmor::KernelTarget;
+using zalmor::kernel_target_supported;
 
 namespace {
 
@@ -96,7 +98,7 @@ std::vector<double> stable_sorted(std::vector<double> v) {
 }
 
 std::vector<double> sorted(std::vector<double> v, Allocate allocate = &system_allocate,
-                           SortTarget target = sort_target()) {
+                           KernelTarget target = sort_target()) {
     sort_in_place(reinterpret_cast<char*>(v.data()), static_cast<std::ptrdiff_t>(v.size()), 8, allocate, target);
     return v;
 }
@@ -123,10 +125,10 @@ void check_sorted(const std::vector<double>& input, const std::vector<double>& g
 }
 
 // The engines this build and processor run.
-std::vector<SortTarget> targets() {
-    std::vector<SortTarget> all;
-    for (SortTarget t : {SortTarget::portable, SortTarget::avx2, SortTarget::avx512}) {
-        if (sort_target_supported(t)) all.push_back(t);
+std::vector<KernelTarget> targets() {
+    std::vector<KernelTarget> all;
+    for (KernelTarget t : {KernelTarget::portable, KernelTarget::avx2, KernelTarget::avx512}) {
+        if (kernel_target_supported(t)) all.push_back(t);
     }
     return all;
 }
@@ -193,7 +195,7 @@ CORE_TEST(sort_and_argsort_order_every_kind_and_length) {
         for (int kind = 0; kind < kKinds; ++kind) {
             const std::vector<double> v = sample(rng, n, kind);
             const Strided<double> xs{reinterpret_cast<const char*>(v.data()), static_cast<std::ptrdiff_t>(n), 8};
-            for (SortTarget target : targets()) {
+            for (KernelTarget target : targets()) {
                 check_sorted(v, sorted(v, &system_allocate, target));
                 for (bool reverse : {false, true}) {
                     Positions p;
@@ -222,7 +224,7 @@ CORE_TEST(sort_and_argsort_order_every_kind_and_length) {
 
 CORE_TEST(sort_without_memory_still_sorts) {
     // v sorted as every second element of a larger vector; the others must stay.
-    auto sorted_spaced = [](const std::vector<double>& v, Allocate allocate, SortTarget target) {
+    auto sorted_spaced = [](const std::vector<double>& v, Allocate allocate, KernelTarget target) {
         std::vector<double> wide(2 * v.size(), 9.0), got(v.size());
         for (std::size_t i = 0; i < v.size(); ++i) wide[2 * i] = v[i];
         sort_in_place(reinterpret_cast<char*>(wide.data()), static_cast<std::ptrdiff_t>(v.size()), 16, allocate,
@@ -237,7 +239,7 @@ CORE_TEST(sort_without_memory_still_sorts) {
     for (std::size_t n : {17ul, 100ul, 5000ul, 30000ul}) {
         for (int kind = 0; kind < kKinds; ++kind) {
             const std::vector<double> v = sample(rng, n, kind);
-            for (SortTarget target : targets()) {
+            for (KernelTarget target : targets()) {
                 check_sorted(v, sorted(v, no_memory, target));             // keys in place, no scratch
                 check_sorted(v, sorted_spaced(v, no_memory, target));      // heap-sorted through the stride
                 g_allocations_left = 1;
