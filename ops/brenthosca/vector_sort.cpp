@@ -284,7 +284,7 @@ KernelTarget sort_target() noexcept {
 namespace {
 
 template <class T>
-bool vector_sort(KernelTarget target, T* a, std::size_t n) noexcept {
+bool vector_sort(KernelTarget target, [[maybe_unused]] T* a, [[maybe_unused]] std::size_t n) noexcept {
     if (!kernel_target_supported(target)) return false;
     switch (target) {
 #ifdef ZALMOR_X86
