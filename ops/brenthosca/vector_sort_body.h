@@ -68,16 +68,22 @@ ZALMOR_SORT_INLINE void network_stages(R* x) noexcept {
     }
 }
 
-// Sorts a[0..n), 0 < n <= K * N, padded with the largest key.
+// How many of the N keys from `from` on lie below n: 0 to N, without branches
+// (leaves of every length pass here, so a branch on it would be mispredicted).
+ZALMOR_SORT_INLINE int lanes_left(std::size_t n, std::size_t from) noexcept {
+    const std::ptrdiff_t left = static_cast<std::ptrdiff_t>(n) - static_cast<std::ptrdiff_t>(from);
+    return static_cast<int>(left < 0 ? 0 : left > V::N ? V::N : left);
+}
+
+// Sorts a[0..n), K / 2 * N < n <= K * N (0 < n when K is 1), padded with the
+// largest key. Registers past the end are loaded and stored with empty masks.
 template <int K>
 void network_sort(T* a, std::size_t n) noexcept {
     constexpr int N = V::N;
     R x[K];
 #pragma GCC unroll 16
     for (int r = 0; r < K; ++r) {
-        const std::ptrdiff_t left = static_cast<std::ptrdiff_t>(n) - r * N;
-        x[r] = left >= N ? V::load(a + r * N) : left > 0 ? V::load_padded(a + r * N, static_cast<int>(left))
-                                                          : V::set1(V::kLast);
+        x[r] = r < K / 2 ? V::load(a + r * N) : V::load_padded(a + r * N, lanes_left(n, r * N));
     }
     network_stages<K, 2>(x);
     if constexpr (K >= N) {
@@ -90,11 +96,10 @@ void network_sort(T* a, std::size_t n) noexcept {
 #pragma GCC unroll 16
             for (int l = 0; l < N; ++l) {
                 const int j = l * (K / N) + b;
-                const std::ptrdiff_t left = static_cast<std::ptrdiff_t>(n) - j * N;
-                if (left >= N) {
+                if (j < K / 2) {
                     V::store(a + j * N, x[b * N + l]);
-                } else if (left > 0) {
-                    V::store_first(a + j * N, x[b * N + l], static_cast<int>(left));
+                } else {
+                    V::store_first(a + j * N, x[b * N + l], lanes_left(n, j * N));
                 }
             }
         }
@@ -235,13 +240,32 @@ T choose_pivot(const T* a, std::size_t n) noexcept {
     return sample[8 / K];
 }
 
+// For short ranges, where the network of choose_pivot costs as much as a good
+// part of the partition: the median, lane by lane, of three vectors taken at a
+// quarter, half and three quarters of a[0..n), then the middle lane of those
+// medians, sorted in their register.
+constexpr std::size_t kCheapPivotMost = 1024;
+
+T choose_pivot_cheaply(const T* a, std::size_t n) noexcept {
+    const std::size_t quarter = n / 4;
+    R lo, hi, mid;
+    V::minmax(V::load(a + quarter - V::N / 2), V::load(a + 2 * quarter - V::N / 2), lo, hi);
+    V::minmax(hi, V::load(a + 3 * quarter - V::N / 2), hi, mid);
+    V::minmax(lo, hi, lo, mid);
+    R x[1] = {mid};
+    network_stages<1, 2>(x);
+    alignas(64) T lanes[V::N];
+    V::store(lanes, x[0]);
+    return lanes[V::N / 2];
+}
+
 // `floor`, when `bounded`, is a key no greater than any of a[0..n): a pivot
 // equal to it takes all its equals out at once, so that runs of equal keys cost
 // one pass. Past the depth budget a range is heap-sorted.
 void quick_sort(T* a, std::size_t n, int budget, bool bounded, T floor) noexcept {
     while (n > kNetworkMost) {
         if (budget-- == 0) return heap_sort_keys(a, n);
-        const T pivot = choose_pivot(a, n);
+        const T pivot = n <= kCheapPivotMost ? choose_pivot_cheaply(a, n) : choose_pivot(a, n);
         if (bounded && pivot == floor) {
             if (pivot == V::kLast) return;  // all equal
             const T above = V::next_up(pivot);

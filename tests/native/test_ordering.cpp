@@ -155,9 +155,10 @@ void* limited_memory(std::size_t bytes) noexcept {
 }
 
 // Around each threshold of the engines: insertion (16), vector widths, network
-// sizes (up to 16 vectors), the partition's held blocks, the radix sort (4096).
+// sizes (up to 16 vectors), the partition's held blocks, the quicksort's two
+// pivot samples (1024), the radix sort (4096).
 const std::size_t kLengths[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 25, 31, 32, 33, 63, 64, 65, 100, 127,
-                                128, 129, 130, 200, 255, 256, 257, 1000, 4095, 4096, 70000};
+                                128, 129, 130, 200, 255, 256, 257, 1000, 1024, 1025, 4095, 4096, 70000};
 
 }  // namespace
 
