@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <type_traits>
+#include <utility>
 
 #include "common/target.h"
 
@@ -38,6 +39,33 @@ constexpr std::array<std::uint64_t, (1 << lanes)> pack_table() {
         table[mask] = entry;
     }
     return table;
+}
+
+// Sorting networks of K inputs with the fewest comparators known, as pairs
+// (lower, upper): the first phase of a network leaf sorts each lane across its
+// K registers with one (60 comparators for 16 inputs where the bitonic network
+// takes 80).
+template <int K>
+constexpr auto column_pairs() {
+    using Pair = std::array<int, 2>;
+    if constexpr (K == 2) {
+        return std::array<Pair, 1>{{{0, 1}}};
+    } else if constexpr (K == 4) {
+        return std::array<Pair, 5>{{{0, 1}, {2, 3}, {0, 2}, {1, 3}, {1, 2}}};
+    } else if constexpr (K == 8) {
+        return std::array<Pair, 19>{{{0, 2}, {1, 3}, {4, 6}, {5, 7}, {0, 4}, {1, 5}, {2, 6}, {3, 7}, {0, 1}, {2, 3},
+                                     {4, 5}, {6, 7}, {2, 4}, {3, 5}, {1, 4}, {3, 6}, {1, 2}, {3, 4}, {5, 6}}};
+    } else {
+        static_assert(K == 16);
+        return std::array<Pair, 60>{{{0, 13}, {1, 12}, {2, 15}, {3, 14}, {4, 8},  {5, 6},   {7, 11},  {9, 10},
+                                     {0, 5},  {1, 7},  {2, 9},  {3, 4},  {6, 13}, {8, 14},  {10, 15}, {11, 12},
+                                     {0, 1},  {2, 3},  {4, 5},  {6, 8},  {7, 9},  {10, 11}, {12, 13}, {14, 15},
+                                     {0, 2},  {1, 3},  {4, 10}, {5, 11}, {6, 7},  {8, 9},   {12, 14}, {13, 15},
+                                     {1, 2},  {3, 12}, {4, 6},  {5, 7},  {8, 10}, {9, 11},  {13, 14}, {1, 4},
+                                     {2, 6},  {5, 8},  {7, 10}, {9, 13}, {11, 14}, {2, 4},  {3, 6},   {9, 12},
+                                     {11, 13}, {3, 5}, {6, 8},  {7, 9},  {10, 12}, {3, 4},  {5, 6},   {7, 8},
+                                     {9, 10}, {11, 12}, {6, 7}, {8, 9}}};
+    }
 }
 
 // No element is greater: padding for the networks.

@@ -68,6 +68,14 @@ ZALMOR_SORT_INLINE void network_stages(R* x) noexcept {
     }
 }
 
+// The stages up to K compare whole registers only: in their place, the
+// smallest network of K inputs on each lane (column_pairs, vector_sort.cpp).
+template <int K, std::size_t... I>
+ZALMOR_SORT_INLINE void sort_columns(R* x, std::index_sequence<I...>) noexcept {
+    constexpr auto pairs = column_pairs<K>();
+    (V::minmax(x[pairs[I][0]], x[pairs[I][1]], x[pairs[I][0]], x[pairs[I][1]]), ...);
+}
+
 // How many of the N keys from `from` on lie below n: 0 to N, without branches
 // (leaves of every length pass here, so a branch on it would be mispredicted).
 ZALMOR_SORT_INLINE int lanes_left(std::size_t n, std::size_t from) noexcept {
@@ -85,7 +93,8 @@ void network_sort(T* a, std::size_t n) noexcept {
     for (int r = 0; r < K; ++r) {
         x[r] = r < K / 2 ? V::load(a + r * N) : V::load_padded(a + r * N, lanes_left(n, r * N));
     }
-    network_stages<K, 2>(x);
+    if constexpr (K > 1) sort_columns<K>(x, std::make_index_sequence<column_pairs<K>().size()>{});
+    network_stages<K, 2 * K>(x);
     if constexpr (K >= N) {
         // Key i is lane i / K of register i % K: transposing each block of N
         // registers turns lane l of block b into the output vector l * K/N + b.
@@ -187,20 +196,14 @@ std::size_t partition(T* a, std::size_t n, T pivot) noexcept {
         }
         place(v);
     }
-    // The held vectors fill the room that is left exactly: each side is stored
-    // with only its own lanes.
-    auto place_exactly = [&](R v) {
-        const Mask below = V::less(v, p);
-        const int count = __builtin_popcount(below);
-        V::store_first(a + left, V::pack(v, below), count);
-        right -= N - static_cast<std::size_t>(count);
-        V::store_first(a + right, V::pack(v, static_cast<Mask>(~below & ((1u << N) - 1))), N - count);
-        left += static_cast<std::size_t>(count);
-    };
+    // The held vectors fill the room that is left, 2 * kBlock keys, exactly.
+    // Their full stores stay inside it: while the room is at least two
+    // vectors wide the two stores do not meet, and the last vector, with room
+    // for itself alone, is stored twice at the same place.
 #pragma GCC unroll 8
     for (int u = 0; u < kUnroll; ++u) {
-        place_exactly(head[u]);
-        place_exactly(tail[u]);
+        place(head[u]);
+        place(tail[u]);
     }
     return left;
 }
