@@ -1,5 +1,6 @@
 #include "ops/brenthosca/ordering.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -349,8 +350,13 @@ Key* radix_sort(Key* keys, Key* spare, std::size_t n, const Histograms& h) {
 // Whether none of the n doubles is NaN or -0.0: then `<` orders them as their
 // keys do, and the vector engine sorts the doubles themselves.
 ZALMOR_WIDE_VECTOR_CLONES bool without_nan_or_negative_zero(const Key* a, std::size_t n) noexcept {
+    // NaN as the one value unequal to itself: a comparison of doubles, which
+    // every vector width has (AVX2 has no unsigned 64-bit one).
     Key seen = 0;
-    for (std::size_t i = 0; i < n; ++i) seen |= static_cast<Key>(is_nan_bits(a[i])) | static_cast<Key>(a[i] == kSign);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double x = std::bit_cast<double>(a[i]);
+        seen |= static_cast<Key>(x != x) | static_cast<Key>(a[i] == kSign);
+    }
     return seen == 0;
 }
 
