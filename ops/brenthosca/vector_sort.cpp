@@ -74,6 +74,9 @@ constexpr T last() {
     return std::numeric_limits<T>::has_infinity ? std::numeric_limits<T>::infinity() : std::numeric_limits<T>::max();
 }
 
+// -0.0's bits as a key: set1 of them finds the -0.0 lanes of a vector of doubles.
+constexpr std::int64_t kNegativeZero = std::numeric_limits<std::int64_t>::min();
+
 // The least value above x: x + 1 for keys; the next double up for doubles that
 // are neither NaN nor -0.0 nor +inf.
 inline std::int64_t up(std::int64_t x) noexcept { return x + 1; }
@@ -128,6 +131,10 @@ struct Lanes {
         } else {
             return _mm512_cmplt_epi64_mask(a, b);
         }
+    }
+    static ZALMOR_SORT_INLINE Mask special(R v) noexcept {
+        const __m512d x = _mm512_castsi512_pd(v);
+        return _mm512_cmp_pd_mask(x, x, _CMP_UNORD_Q) | _mm512_cmpeq_epi64_mask(v, _mm512_set1_epi64(kNegativeZero));
     }
     static ZALMOR_SORT_INLINE R pack(R v, Mask m) noexcept {
         const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kPack[m]));
@@ -250,6 +257,11 @@ struct Lanes {
             return static_cast<Mask>(_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpgt_epi64(b, a))));
         }
     }
+    static ZALMOR_SORT_INLINE Mask special(R v) noexcept {
+        const __m256d x = _mm256_castsi256_pd(v);
+        const __m256d zero = _mm256_castsi256_pd(_mm256_cmpeq_epi64(v, _mm256_set1_epi64x(kNegativeZero)));
+        return static_cast<Mask>(_mm256_movemask_pd(_mm256_or_pd(_mm256_cmp_pd(x, x, _CMP_UNORD_Q), zero)));
+    }
     static ZALMOR_SORT_INLINE R pack(R v, Mask m) noexcept {
         return _mm256_permutevar8x32_epi32(v, _mm256_load_si256(reinterpret_cast<const __m256i*>(kPack[m].data())));
     }
@@ -318,14 +330,14 @@ bool vector_sort(KernelTarget target, [[maybe_unused]] T* a, [[maybe_unused]] st
 #ifdef ZALMOR_X86
     case KernelTarget::avx512:
         if constexpr (std::is_same_v<T, double>) {
-            sort_avx512::values::sort(a, n);
+            return sort_avx512::values::sort_unless_special(a, n);
         } else {
             sort_avx512::keys::sort(a, n);
         }
         return true;
     case KernelTarget::avx2:
         if constexpr (std::is_same_v<T, double>) {
-            sort_avx2::values::sort(a, n);
+            return sort_avx2::values::sort_unless_special(a, n);
         } else {
             sort_avx2::keys::sort(a, n);
         }

@@ -6,7 +6,8 @@
 // V gives R (a register of N lanes of T), Mask (one bit per lane), kLast (no
 // element is greater), next_up(x) (the least value above x < kLast), and:
 // load, store, load_padded(p, count) (lanes from count on hold kLast),
-// store_first(p, v, count), set1, minmax(a, b, lo, hi),
+// store_first(p, v, count), set1, minmax(a, b, lo, hi), special(v) (for
+// doubles: the mask of lanes that hold NaN or -0.0),
 // less(a, b) (the mask of lanes where a < b), pack(v, mask) (the lanes of the
 // mask first, in order, then the others), swap_lanes<X>(v) (lane l takes lane
 // l ^ X), upper<X>(a, b) (lanes whose bit of the highest bit of X is clear from
@@ -142,7 +143,9 @@ constexpr std::size_t kBlock = kUnroll * V::N;  // keys read at a time
 // to make room; then the block from the end with less room is read, and each
 // of its vectors is packed and stored whole at both write positions (only the
 // lanes that belong there count, the others land in room not read yet).
-std::size_t partition(T* a, std::size_t n, T pivot) noexcept {
+// With kFind, `found` also collects V::special of every key (see find_special).
+template <bool kFind = false>
+std::size_t partition(T* a, std::size_t n, T pivot, Mask* found = nullptr) noexcept {
     constexpr std::size_t N = V::N;
     const R p = V::set1(pivot);
     R head[kUnroll], tail[kUnroll];
@@ -156,13 +159,16 @@ std::size_t partition(T* a, std::size_t n, T pivot) noexcept {
     // The keys that do not fill a whole vector, one at a time.
     for (std::size_t rest = (n - 2 * kBlock) % N; rest > 0; --rest) {
         const T k = a[read++];
+        if constexpr (kFind) *found |= V::special(V::set1(k));
         const bool below = k < pivot;
         a[left] = k;
         a[right - 1] = k;
         left += below;
         right -= !below;
     }
+    Mask special = 0;
     auto place = [&](R v) {
+        if constexpr (kFind) special |= V::special(v);
         const Mask below = V::less(v, p);
         const std::size_t count = static_cast<std::size_t>(__builtin_popcount(below));
         const R packed = V::pack(v, below);
@@ -205,6 +211,7 @@ std::size_t partition(T* a, std::size_t n, T pivot) noexcept {
         place(head[u]);
         place(tail[u]);
     }
+    if constexpr (kFind) *found |= special;
     return left;
 }
 
@@ -293,8 +300,31 @@ void quick_sort(T* a, std::size_t n, int budget, bool bounded, T floor) noexcept
     small_sort(a, n);
 }
 
-void sort(T* a, std::size_t n) noexcept {
+int depth_budget(std::size_t n) noexcept {
     int log2 = 0;
     for (std::size_t m = n; m >>= 1;) ++log2;
-    quick_sort(a, n, 2 * log2, false, 0);
+    return 2 * log2;
+}
+
+void sort(T* a, std::size_t n) noexcept { quick_sort(a, n, depth_budget(n), false, 0); }
+
+// The same for doubles, unless one of them is a key `<` does not order as the
+// engine needs (V::special: NaN, -0.0): then false, with a[0..n) holding the
+// same keys in another order. The first partition looks for them as it goes,
+// so that finding none costs no pass of its own.
+bool sort_unless_special(T* a, std::size_t n) noexcept {
+    Mask found = 0;
+    if (n <= kNetworkMost) {
+        for (std::size_t i = 0; i < n; ++i) found |= V::special(V::set1(a[i]));
+        if (found != 0) return false;
+        small_sort(a, n);
+        return true;
+    }
+    const T pivot = n <= kCheapPivotMost ? choose_pivot_cheaply(a, n) : choose_pivot(a, n);
+    const std::size_t m = partition<true>(a, n, pivot, &found);
+    if (found != 0) return false;
+    const int budget = depth_budget(n) - 1;
+    quick_sort(a, m, budget, false, 0);
+    quick_sort(a + m, n - m, budget, true, pivot);
+    return true;
 }
