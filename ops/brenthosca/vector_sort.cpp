@@ -154,6 +154,11 @@ struct Lanes {
             return _mm512_permutexvar_epi64(_mm512_setr_epi64(0 ^ X, 1 ^ X, 2 ^ X, 3 ^ X, 4 ^ X, 5 ^ X, 6 ^ X, 7 ^ X), v);
         }
     }
+    // Lane l takes lane (l + X) % 8.
+    template <int X>
+    static ZALMOR_SORT_INLINE R rotate(R v) noexcept {
+        return _mm512_alignr_epi64(v, v, X);
+    }
     template <int X>
     static ZALMOR_SORT_INLINE R upper(R a, R b) noexcept {
         constexpr __mmask8 from_b = X >= 4 ? 0xF0 : X >= 2 ? 0xCC : 0xAA;
@@ -275,6 +280,10 @@ struct Lanes {
             static_assert(X == 3);
             return _mm256_permute4x64_epi64(v, 0x1B);
         }
+    }
+    template <int X>
+    static ZALMOR_SORT_INLINE R rotate(R v) noexcept {
+        return _mm256_permute4x64_epi64(v, (X % 4) | ((X + 1) % 4) << 2 | ((X + 2) % 4) << 4 | ((X + 3) % 4) << 6);
     }
     template <int X>
     static ZALMOR_SORT_INLINE R upper(R a, R b) noexcept {

@@ -10,8 +10,9 @@
 // doubles: the mask of lanes that hold NaN or -0.0),
 // less(a, b) (the mask of lanes where a < b), pack(v, mask) (the lanes of the
 // mask first, in order, then the others), swap_lanes<X>(v) (lane l takes lane
-// l ^ X), upper<X>(a, b) (lanes whose bit of the highest bit of X is clear from
-// a, the others from b), and transpose(R*) of N registers.
+// l ^ X), rotate<X>(v) (lane l takes lane (l + X) % N), upper<X>(a, b) (lanes
+// whose bit of the highest bit of X is clear from a, the others from b), and
+// transpose(R*) of N registers.
 
 // ---- sorting networks --------------------------------------------------------
 //
@@ -252,21 +253,28 @@ T choose_pivot(const T* a, std::size_t n) noexcept {
 
 // For short ranges, where the network of choose_pivot costs as much as a good
 // part of the partition: the median, lane by lane, of three vectors taken at a
-// quarter, half and three quarters of a[0..n), then the middle lane of those
-// medians, sorted in their register.
+// quarter, half and three quarters of a[0..n); of those lanes, medians of
+// three lanes (rotated into place), twice on eight lanes: a short chain of
+// operations that the partition waits for.
 constexpr std::size_t kCheapPivotMost = 1024;
+
+ZALMOR_SORT_INLINE R median3(R x, R y, R z) noexcept {
+    R lo, hi, mid;
+    V::minmax(x, y, lo, hi);
+    V::minmax(hi, z, hi, mid);
+    V::minmax(lo, hi, lo, mid);
+    return mid;
+}
 
 T choose_pivot_cheaply(const T* a, std::size_t n) noexcept {
     const std::size_t quarter = n / 4;
-    R lo, hi, mid;
-    V::minmax(V::load(a + quarter - V::N / 2), V::load(a + 2 * quarter - V::N / 2), lo, hi);
-    V::minmax(hi, V::load(a + 3 * quarter - V::N / 2), hi, mid);
-    V::minmax(lo, hi, lo, mid);
-    R x[1] = {mid};
-    network_stages<1, 2>(x);
+    R x = median3(V::load(a + quarter - V::N / 2), V::load(a + 2 * quarter - V::N / 2),
+                  V::load(a + 3 * quarter - V::N / 2));
+    x = median3(x, V::template rotate<1>(x), V::template rotate<2>(x));
+    if constexpr (V::N > 4) x = median3(x, V::template rotate<3>(x), V::template rotate<6>(x));
     alignas(64) T lanes[V::N];
-    V::store(lanes, x[0]);
-    return lanes[V::N / 2];
+    V::store(lanes, x);
+    return lanes[0];
 }
 
 // `floor`, when `bounded`, is a key no greater than any of a[0..n): a pivot
