@@ -138,6 +138,20 @@ void small_sort(T* a, std::size_t n) noexcept {
 
 constexpr int kUnroll = 8;                      // vectors read at a time from one end
 constexpr std::size_t kBlock = kUnroll * V::N;  // keys read at a time
+// Ranges longer than this are read from memory beyond the second-level cache:
+// the partition asks for the keys kPrefetchAhead keys ahead on either side.
+constexpr std::size_t kPrefetchFrom = std::size_t{1} << 18;
+constexpr std::size_t kPrefetchAhead = 8 * kBlock;
+
+// Asks for the cache lines of the block at a + at; `at` may lie outside the
+// range (a prefetch never faults), so the address is formed as an integer.
+ZALMOR_SORT_INLINE void prefetch_block(const T* a, std::size_t at) noexcept {
+    const std::uintptr_t p = reinterpret_cast<std::uintptr_t>(a) + at * sizeof(T);
+#pragma GCC unroll 8
+    for (std::size_t line = 0; line < kBlock * sizeof(T); line += 64) {
+        __builtin_prefetch(reinterpret_cast<const void*>(p + line));
+    }
+}
 
 // Moves the keys below `pivot` to the front of a[0..n), n >= 2 * kBlock, and
 // returns how many there are. The first and last blocks are held in registers
@@ -178,16 +192,19 @@ std::size_t partition(T* a, std::size_t n, T pivot, Mask* found = nullptr) noexc
         left += count;
         right -= N - count;
     };
+    const bool far = n > kPrefetchFrom;
     while (end - read >= kBlock) {
         R v[kUnroll];
         if (read - left <= right - end) {
 #pragma GCC unroll 8
             for (int u = 0; u < kUnroll; ++u) v[u] = V::load(a + read + u * N);
+            if (far) prefetch_block(a, read + kPrefetchAhead);
             read += kBlock;
         } else {
             end -= kBlock;
 #pragma GCC unroll 8
             for (int u = 0; u < kUnroll; ++u) v[u] = V::load(a + end + u * N);
+            if (far) prefetch_block(a, end - kPrefetchAhead);
         }
 #pragma GCC unroll 8
         for (int u = 0; u < kUnroll; ++u) place(v[u]);
