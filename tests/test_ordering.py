@@ -162,7 +162,7 @@ def test_permute_positions_outside_the_vector_are_refused(native):
 @pytest.mark.parametrize("kind", ["spread", "ties", "nan"])
 def test_against_a_stable_reference(native, kind):
     rng = np.random.default_rng(3)
-    for n in sorted([*range(41)] * 5) + [100, 639, 640, 4095, 4096, 10**5]:
+    for n in sorted([*range(41)] * 5) + [100, 639, 640, 4095, 4096, 10**5, 2**18 + 1]:  # last: prefetching
         xs = sample(rng, n, kind)
         check_sort(native, xs)
         if n:

@@ -346,14 +346,6 @@ Key* radix_sort(Key* keys, Key* spare, std::size_t n, const Histograms& h) {
     return keys;
 }
 
-// Whether none of the n doubles is NaN or -0.0: then `<` orders them as their
-// keys do, and the vector engine sorts the doubles themselves.
-ZALMOR_WIDE_VECTOR_CLONES bool without_nan_or_negative_zero(const Key* a, std::size_t n) noexcept {
-    Key seen = 0;
-    for (std::size_t i = 0; i < n; ++i) seen |= static_cast<Key>(is_nan_bits(a[i])) | static_cast<Key>(a[i] == kSign);
-    return seen == 0;
-}
-
 // The keys of the vector engine in place of the bits, and back: one pass each,
 // compiled for each instruction set.
 ZALMOR_WIDE_VECTOR_CLONES void to_signed_keys(Key* a, std::size_t n) noexcept {
@@ -400,13 +392,12 @@ void sort_in_place(char* data, std::ptrdiff_t length, std::ptrdiff_t stride, All
 
     Key* sorted = keys;
     if (target != KernelTarget::portable && kernel_target_supported(target)) {
-        // The vector engine sorts signed keys in place.
+        // The vector engine sorts the doubles in place, or, when it meets a
+        // NaN or -0.0, signed keys.
         if (!own_memory) {
             for (std::size_t i = 0; i < n; ++i) keys[i] = frame::load<Key>(at(i));
         }
-        if (without_nan_or_negative_zero(keys, n)) {
-            vector_sort_doubles(target, reinterpret_cast<double*>(keys), n);
-        } else {
+        if (!vector_sort_doubles(target, reinterpret_cast<double*>(keys), n)) {
             to_signed_keys(keys, n);
             vector_sort_keys(target, reinterpret_cast<std::int64_t*>(keys), n);
             from_signed_keys(keys, n);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <type_traits>
+#include <utility>
 
 #include "common/target.h"
 
@@ -40,11 +41,41 @@ constexpr std::array<std::uint64_t, (1 << lanes)> pack_table() {
     return table;
 }
 
+// Sorting networks of K inputs with the fewest comparators known, as pairs
+// (lower, upper): the first phase of a network leaf sorts each lane across its
+// K registers with one (60 comparators for 16 inputs where the bitonic network
+// takes 80).
+template <int K>
+constexpr auto column_pairs() {
+    using Pair = std::array<int, 2>;
+    if constexpr (K == 2) {
+        return std::array<Pair, 1>{{{0, 1}}};
+    } else if constexpr (K == 4) {
+        return std::array<Pair, 5>{{{0, 1}, {2, 3}, {0, 2}, {1, 3}, {1, 2}}};
+    } else if constexpr (K == 8) {
+        return std::array<Pair, 19>{{{0, 2}, {1, 3}, {4, 6}, {5, 7}, {0, 4}, {1, 5}, {2, 6}, {3, 7}, {0, 1}, {2, 3},
+                                     {4, 5}, {6, 7}, {2, 4}, {3, 5}, {1, 4}, {3, 6}, {1, 2}, {3, 4}, {5, 6}}};
+    } else {
+        static_assert(K == 16);
+        return std::array<Pair, 60>{{{0, 13}, {1, 12}, {2, 15}, {3, 14}, {4, 8},  {5, 6},   {7, 11},  {9, 10},
+                                     {0, 5},  {1, 7},  {2, 9},  {3, 4},  {6, 13}, {8, 14},  {10, 15}, {11, 12},
+                                     {0, 1},  {2, 3},  {4, 5},  {6, 8},  {7, 9},  {10, 11}, {12, 13}, {14, 15},
+                                     {0, 2},  {1, 3},  {4, 10}, {5, 11}, {6, 7},  {8, 9},   {12, 14}, {13, 15},
+                                     {1, 2},  {3, 12}, {4, 6},  {5, 7},  {8, 10}, {9, 11},  {13, 14}, {1, 4},
+                                     {2, 6},  {5, 8},  {7, 10}, {9, 13}, {11, 14}, {2, 4},  {3, 6},   {9, 12},
+                                     {11, 13}, {3, 5}, {6, 8},  {7, 9},  {10, 12}, {3, 4},  {5, 6},   {7, 8},
+                                     {9, 10}, {11, 12}, {6, 7}, {8, 9}}};
+    }
+}
+
 // No element is greater: padding for the networks.
 template <class T>
 constexpr T last() {
     return std::numeric_limits<T>::has_infinity ? std::numeric_limits<T>::infinity() : std::numeric_limits<T>::max();
 }
+
+// -0.0's bits as a key: set1 of them finds the -0.0 lanes of a vector of doubles.
+constexpr std::int64_t kNegativeZero = std::numeric_limits<std::int64_t>::min();
 
 // The least value above x: x + 1 for keys; the next double up for doubles that
 // are neither NaN nor -0.0 nor +inf.
@@ -101,6 +132,10 @@ struct Lanes {
             return _mm512_cmplt_epi64_mask(a, b);
         }
     }
+    static ZALMOR_SORT_INLINE Mask special(R v) noexcept {
+        const __m512d x = _mm512_castsi512_pd(v);
+        return _mm512_cmp_pd_mask(x, x, _CMP_UNORD_Q) | _mm512_cmpeq_epi64_mask(v, _mm512_set1_epi64(kNegativeZero));
+    }
     static ZALMOR_SORT_INLINE R pack(R v, Mask m) noexcept {
         const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kPack[m]));
         return _mm512_permutexvar_epi64(_mm512_cvtepu8_epi64(bytes), v);
@@ -118,6 +153,11 @@ struct Lanes {
         } else {
             return _mm512_permutexvar_epi64(_mm512_setr_epi64(0 ^ X, 1 ^ X, 2 ^ X, 3 ^ X, 4 ^ X, 5 ^ X, 6 ^ X, 7 ^ X), v);
         }
+    }
+    // Lane l takes lane (l + X) % 8.
+    template <int X>
+    static ZALMOR_SORT_INLINE R rotate(R v) noexcept {
+        return _mm512_alignr_epi64(v, v, X);
     }
     template <int X>
     static ZALMOR_SORT_INLINE R upper(R a, R b) noexcept {
@@ -222,6 +262,11 @@ struct Lanes {
             return static_cast<Mask>(_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpgt_epi64(b, a))));
         }
     }
+    static ZALMOR_SORT_INLINE Mask special(R v) noexcept {
+        const __m256d x = _mm256_castsi256_pd(v);
+        const __m256d zero = _mm256_castsi256_pd(_mm256_cmpeq_epi64(v, _mm256_set1_epi64x(kNegativeZero)));
+        return static_cast<Mask>(_mm256_movemask_pd(_mm256_or_pd(_mm256_cmp_pd(x, x, _CMP_UNORD_Q), zero)));
+    }
     static ZALMOR_SORT_INLINE R pack(R v, Mask m) noexcept {
         return _mm256_permutevar8x32_epi32(v, _mm256_load_si256(reinterpret_cast<const __m256i*>(kPack[m].data())));
     }
@@ -235,6 +280,10 @@ struct Lanes {
             static_assert(X == 3);
             return _mm256_permute4x64_epi64(v, 0x1B);
         }
+    }
+    template <int X>
+    static ZALMOR_SORT_INLINE R rotate(R v) noexcept {
+        return _mm256_permute4x64_epi64(v, (X % 4) | ((X + 1) % 4) << 2 | ((X + 2) % 4) << 4 | ((X + 3) % 4) << 6);
     }
     template <int X>
     static ZALMOR_SORT_INLINE R upper(R a, R b) noexcept {
@@ -290,14 +339,14 @@ bool vector_sort(KernelTarget target, [[maybe_unused]] T* a, [[maybe_unused]] st
 #ifdef ZALMOR_X86
     case KernelTarget::avx512:
         if constexpr (std::is_same_v<T, double>) {
-            sort_avx512::values::sort(a, n);
+            return sort_avx512::values::sort_unless_special(a, n);
         } else {
             sort_avx512::keys::sort(a, n);
         }
         return true;
     case KernelTarget::avx2:
         if constexpr (std::is_same_v<T, double>) {
-            sort_avx2::values::sort(a, n);
+            return sort_avx2::values::sort_unless_special(a, n);
         } else {
             sort_avx2::keys::sort(a, n);
         }

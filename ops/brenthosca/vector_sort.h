@@ -22,8 +22,9 @@ KernelTarget sort_target() noexcept;
 // bring themselves).
 bool vector_sort_keys(KernelTarget target, std::int64_t* keys, std::size_t n) noexcept;
 
-// The same for n doubles none of which is NaN or -0.0: on them `<` is the
-// order of their keys, and the engine compares them as they are.
+// The same for n doubles, compared as they are: `<` orders them as their keys
+// unless one is NaN or -0.0. Finding one, it returns false too, with xs[0..n)
+// holding the same doubles in another order (the keys then sort them).
 bool vector_sort_doubles(KernelTarget target, double* xs, std::size_t n) noexcept;
 
 }  // namespace zalmor::brenthosca

@@ -6,11 +6,13 @@
 // V gives R (a register of N lanes of T), Mask (one bit per lane), kLast (no
 // element is greater), next_up(x) (the least value above x < kLast), and:
 // load, store, load_padded(p, count) (lanes from count on hold kLast),
-// store_first(p, v, count), set1, minmax(a, b, lo, hi),
+// store_first(p, v, count), set1, minmax(a, b, lo, hi), special(v) (for
+// doubles: the mask of lanes that hold NaN or -0.0),
 // less(a, b) (the mask of lanes where a < b), pack(v, mask) (the lanes of the
 // mask first, in order, then the others), swap_lanes<X>(v) (lane l takes lane
-// l ^ X), upper<X>(a, b) (lanes whose bit of the highest bit of X is clear from
-// a, the others from b), and transpose(R*) of N registers.
+// l ^ X), rotate<X>(v) (lane l takes lane (l + X) % N), upper<X>(a, b) (lanes
+// whose bit of the highest bit of X is clear from a, the others from b), and
+// transpose(R*) of N registers.
 
 // ---- sorting networks --------------------------------------------------------
 //
@@ -68,18 +70,33 @@ ZALMOR_SORT_INLINE void network_stages(R* x) noexcept {
     }
 }
 
-// Sorts a[0..n), 0 < n <= K * N, padded with the largest key.
+// The stages up to K compare whole registers only: in their place, the
+// smallest network of K inputs on each lane (column_pairs, vector_sort.cpp).
+template <int K, std::size_t... I>
+ZALMOR_SORT_INLINE void sort_columns(R* x, std::index_sequence<I...>) noexcept {
+    constexpr auto pairs = column_pairs<K>();
+    (V::minmax(x[pairs[I][0]], x[pairs[I][1]], x[pairs[I][0]], x[pairs[I][1]]), ...);
+}
+
+// How many of the N keys from `from` on lie below n: 0 to N, without branches
+// (leaves of every length pass here, so a branch on it would be mispredicted).
+ZALMOR_SORT_INLINE int lanes_left(std::size_t n, std::size_t from) noexcept {
+    const std::ptrdiff_t left = static_cast<std::ptrdiff_t>(n) - static_cast<std::ptrdiff_t>(from);
+    return static_cast<int>(left < 0 ? 0 : left > V::N ? V::N : left);
+}
+
+// Sorts a[0..n), K / 2 * N < n <= K * N (0 < n when K is 1), padded with the
+// largest key. Registers past the end are loaded and stored with empty masks.
 template <int K>
 void network_sort(T* a, std::size_t n) noexcept {
     constexpr int N = V::N;
     R x[K];
 #pragma GCC unroll 16
     for (int r = 0; r < K; ++r) {
-        const std::ptrdiff_t left = static_cast<std::ptrdiff_t>(n) - r * N;
-        x[r] = left >= N ? V::load(a + r * N) : left > 0 ? V::load_padded(a + r * N, static_cast<int>(left))
-                                                          : V::set1(V::kLast);
+        x[r] = r < K / 2 ? V::load(a + r * N) : V::load_padded(a + r * N, lanes_left(n, r * N));
     }
-    network_stages<K, 2>(x);
+    if constexpr (K > 1) sort_columns<K>(x, std::make_index_sequence<column_pairs<K>().size()>{});
+    network_stages<K, 2 * K>(x);
     if constexpr (K >= N) {
         // Key i is lane i / K of register i % K: transposing each block of N
         // registers turns lane l of block b into the output vector l * K/N + b.
@@ -90,11 +107,10 @@ void network_sort(T* a, std::size_t n) noexcept {
 #pragma GCC unroll 16
             for (int l = 0; l < N; ++l) {
                 const int j = l * (K / N) + b;
-                const std::ptrdiff_t left = static_cast<std::ptrdiff_t>(n) - j * N;
-                if (left >= N) {
+                if (j < K / 2) {
                     V::store(a + j * N, x[b * N + l]);
-                } else if (left > 0) {
-                    V::store_first(a + j * N, x[b * N + l], static_cast<int>(left));
+                } else {
+                    V::store_first(a + j * N, x[b * N + l], lanes_left(n, j * N));
                 }
             }
         }
@@ -122,13 +138,29 @@ void small_sort(T* a, std::size_t n) noexcept {
 
 constexpr int kUnroll = 8;                      // vectors read at a time from one end
 constexpr std::size_t kBlock = kUnroll * V::N;  // keys read at a time
+// Ranges longer than this are read from memory beyond the second-level cache:
+// the partition asks for the keys kPrefetchAhead keys ahead on either side.
+constexpr std::size_t kPrefetchFrom = std::size_t{1} << 18;
+constexpr std::size_t kPrefetchAhead = 8 * kBlock;
+
+// Asks for the cache lines of the block at a + at; `at` may lie outside the
+// range (a prefetch never faults), so the address is formed as an integer.
+ZALMOR_SORT_INLINE void prefetch_block(const T* a, std::size_t at) noexcept {
+    const std::uintptr_t p = reinterpret_cast<std::uintptr_t>(a) + at * sizeof(T);
+#pragma GCC unroll 8
+    for (std::size_t line = 0; line < kBlock * sizeof(T); line += 64) {
+        __builtin_prefetch(reinterpret_cast<const void*>(p + line));
+    }
+}
 
 // Moves the keys below `pivot` to the front of a[0..n), n >= 2 * kBlock, and
 // returns how many there are. The first and last blocks are held in registers
 // to make room; then the block from the end with less room is read, and each
 // of its vectors is packed and stored whole at both write positions (only the
 // lanes that belong there count, the others land in room not read yet).
-std::size_t partition(T* a, std::size_t n, T pivot) noexcept {
+// With kFind, `found` also collects V::special of every key (see find_special).
+template <bool kFind = false>
+std::size_t partition(T* a, std::size_t n, T pivot, Mask* found = nullptr) noexcept {
     constexpr std::size_t N = V::N;
     const R p = V::set1(pivot);
     R head[kUnroll], tail[kUnroll];
@@ -142,13 +174,16 @@ std::size_t partition(T* a, std::size_t n, T pivot) noexcept {
     // The keys that do not fill a whole vector, one at a time.
     for (std::size_t rest = (n - 2 * kBlock) % N; rest > 0; --rest) {
         const T k = a[read++];
+        if constexpr (kFind) *found |= V::special(V::set1(k));
         const bool below = k < pivot;
         a[left] = k;
         a[right - 1] = k;
         left += below;
         right -= !below;
     }
+    Mask special = 0;
     auto place = [&](R v) {
+        if constexpr (kFind) special |= V::special(v);
         const Mask below = V::less(v, p);
         const std::size_t count = static_cast<std::size_t>(__builtin_popcount(below));
         const R packed = V::pack(v, below);
@@ -157,16 +192,19 @@ std::size_t partition(T* a, std::size_t n, T pivot) noexcept {
         left += count;
         right -= N - count;
     };
+    const bool far = n > kPrefetchFrom;
     while (end - read >= kBlock) {
         R v[kUnroll];
         if (read - left <= right - end) {
 #pragma GCC unroll 8
             for (int u = 0; u < kUnroll; ++u) v[u] = V::load(a + read + u * N);
+            if (far) prefetch_block(a, read + kPrefetchAhead);
             read += kBlock;
         } else {
             end -= kBlock;
 #pragma GCC unroll 8
             for (int u = 0; u < kUnroll; ++u) v[u] = V::load(a + end + u * N);
+            if (far) prefetch_block(a, end - kPrefetchAhead);
         }
 #pragma GCC unroll 8
         for (int u = 0; u < kUnroll; ++u) place(v[u]);
@@ -182,21 +220,16 @@ std::size_t partition(T* a, std::size_t n, T pivot) noexcept {
         }
         place(v);
     }
-    // The held vectors fill the room that is left exactly: each side is stored
-    // with only its own lanes.
-    auto place_exactly = [&](R v) {
-        const Mask below = V::less(v, p);
-        const int count = __builtin_popcount(below);
-        V::store_first(a + left, V::pack(v, below), count);
-        right -= N - static_cast<std::size_t>(count);
-        V::store_first(a + right, V::pack(v, static_cast<Mask>(~below & ((1u << N) - 1))), N - count);
-        left += static_cast<std::size_t>(count);
-    };
+    // The held vectors fill the room that is left, 2 * kBlock keys, exactly.
+    // Their full stores stay inside it: while the room is at least two
+    // vectors wide the two stores do not meet, and the last vector, with room
+    // for itself alone, is stored twice at the same place.
 #pragma GCC unroll 8
     for (int u = 0; u < kUnroll; ++u) {
-        place_exactly(head[u]);
-        place_exactly(tail[u]);
+        place(head[u]);
+        place(tail[u]);
     }
+    if constexpr (kFind) *found |= special;
     return left;
 }
 
@@ -235,13 +268,39 @@ T choose_pivot(const T* a, std::size_t n) noexcept {
     return sample[8 / K];
 }
 
+// For short ranges, where the network of choose_pivot costs as much as a good
+// part of the partition: the median, lane by lane, of three vectors taken at a
+// quarter, half and three quarters of a[0..n); of those lanes, medians of
+// three lanes (rotated into place), twice on eight lanes: a short chain of
+// operations that the partition waits for.
+constexpr std::size_t kCheapPivotMost = 1024;
+
+ZALMOR_SORT_INLINE R median3(R x, R y, R z) noexcept {
+    R lo, hi, mid;
+    V::minmax(x, y, lo, hi);
+    V::minmax(hi, z, hi, mid);
+    V::minmax(lo, hi, lo, mid);
+    return mid;
+}
+
+T choose_pivot_cheaply(const T* a, std::size_t n) noexcept {
+    const std::size_t quarter = n / 4;
+    R x = median3(V::load(a + quarter - V::N / 2), V::load(a + 2 * quarter - V::N / 2),
+                  V::load(a + 3 * quarter - V::N / 2));
+    x = median3(x, V::template rotate<1>(x), V::template rotate<2>(x));
+    if constexpr (V::N > 4) x = median3(x, V::template rotate<3>(x), V::template rotate<6>(x));
+    alignas(64) T lanes[V::N];
+    V::store(lanes, x);
+    return lanes[0];
+}
+
 // `floor`, when `bounded`, is a key no greater than any of a[0..n): a pivot
 // equal to it takes all its equals out at once, so that runs of equal keys cost
 // one pass. Past the depth budget a range is heap-sorted.
 void quick_sort(T* a, std::size_t n, int budget, bool bounded, T floor) noexcept {
     while (n > kNetworkMost) {
         if (budget-- == 0) return heap_sort_keys(a, n);
-        const T pivot = choose_pivot(a, n);
+        const T pivot = n <= kCheapPivotMost ? choose_pivot_cheaply(a, n) : choose_pivot(a, n);
         if (bounded && pivot == floor) {
             if (pivot == V::kLast) return;  // all equal
             const T above = V::next_up(pivot);
@@ -266,8 +325,31 @@ void quick_sort(T* a, std::size_t n, int budget, bool bounded, T floor) noexcept
     small_sort(a, n);
 }
 
-void sort(T* a, std::size_t n) noexcept {
+int depth_budget(std::size_t n) noexcept {
     int log2 = 0;
     for (std::size_t m = n; m >>= 1;) ++log2;
-    quick_sort(a, n, 2 * log2, false, 0);
+    return 2 * log2;
+}
+
+void sort(T* a, std::size_t n) noexcept { quick_sort(a, n, depth_budget(n), false, 0); }
+
+// The same for doubles, unless one of them is a key `<` does not order as the
+// engine needs (V::special: NaN, -0.0): then false, with a[0..n) holding the
+// same keys in another order. The first partition looks for them as it goes,
+// so that finding none costs no pass of its own.
+bool sort_unless_special(T* a, std::size_t n) noexcept {
+    Mask found = 0;
+    if (n <= kNetworkMost) {
+        for (std::size_t i = 0; i < n; ++i) found |= V::special(V::set1(a[i]));
+        if (found != 0) return false;
+        small_sort(a, n);
+        return true;
+    }
+    const T pivot = n <= kCheapPivotMost ? choose_pivot_cheaply(a, n) : choose_pivot(a, n);
+    const std::size_t m = partition<true>(a, n, pivot, &found);
+    if (found != 0) return false;
+    const int budget = depth_budget(n) - 1;
+    quick_sort(a, m, budget, false, 0);
+    quick_sort(a + m, n - m, budget, true, pivot);
+    return true;
 }

@@ -34,7 +34,8 @@ bool ascending(double a, double b) { return a < b || (std::isnan(b) && !std::isn
 // (both zeros among them), 2 spread values with NaNs and infinities, 3 sorted,
 // 4 sorted backwards, 5 all equal, 6 all NaN, 7 organ pipe (up, then down),
 // 8 values a few thousand units in the last place apart (keys equal but for
-// their last bits), with ties.
+// their last bits), with ties, 9 and 10 spread values with one -0.0 (at 32 or
+// 64: the first keys a partition reads one at a time) and a +0.0 last.
 std::vector<double> sample(std::mt19937_64& rng, std::size_t n, int kind) {
     std::normal_distribution<double> normal;
     std::uniform_int_distribution<int> pick(0, 9);
@@ -57,6 +58,10 @@ std::vector<double> sample(std::mt19937_64& rng, std::size_t n, int kind) {
         default: v[i] = normal(rng) * std::ldexp(1.0, static_cast<int>(rng() % 64) - 32);
         }
     }
+    if (kind >= 9 && n > 0) {
+        v[(kind == 9 ? 32 : 64) % n] = -0.0;
+        v[n - 1] = 0.0;
+    }
     if (kind == 3) std::sort(v.begin(), v.end());
     if (kind == 4) std::sort(v.begin(), v.end(), [](double a, double b) { return a > b; });
     if (kind == 7) {
@@ -65,7 +70,7 @@ std::vector<double> sample(std::mt19937_64& rng, std::size_t n, int kind) {
     }
     return v;
 }
-constexpr int kKinds = 9;
+constexpr int kKinds = 11;
 
 // Equal under `<` place by place (a zero for a zero, NaN for NaN).
 bool same_values(const std::vector<double>& a, const std::vector<double>& b) {
@@ -155,9 +160,10 @@ void* limited_memory(std::size_t bytes) noexcept {
 }
 
 // Around each threshold of the engines: insertion (16), vector widths, network
-// sizes (up to 16 vectors), the partition's held blocks, the radix sort (4096).
+// sizes (up to 16 vectors), the partition's held blocks, the quicksort's two
+// pivot samples (1024), the radix sort (4096).
 const std::size_t kLengths[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 25, 31, 32, 33, 63, 64, 65, 100, 127,
-                                128, 129, 130, 200, 255, 256, 257, 1000, 4095, 4096, 70000};
+                                128, 129, 130, 200, 255, 256, 257, 1000, 1024, 1025, 4095, 4096, 70000};
 
 }  // namespace
 
