@@ -161,8 +161,22 @@ struct Lanes {
     }
     template <int X>
     static ZALMOR_SORT_INLINE R upper(R a, R b) noexcept {
-        constexpr __mmask8 from_b = X >= 4 ? 0xF0 : X >= 2 ? 0xCC : 0xAA;
-        return _mm512_mask_blend_epi64(from_b, a, b);
+        return _mm512_mask_blend_epi64(upper_lanes<X>(), a, b);
+    }
+    // upper<X> of the minima and maxima of a and b, the maxima by a masked
+    // maximum over the minima (one operation less than a blend).
+    template <int X>
+    static ZALMOR_SORT_INLINE R minmax_upper(R a, R b) noexcept {
+        if constexpr (std::is_same_v<T, double>) {
+            const __m512d x = _mm512_castsi512_pd(a), y = _mm512_castsi512_pd(b);
+            return _mm512_castpd_si512(_mm512_mask_max_pd(_mm512_min_pd(x, y), upper_lanes<X>(), x, y));
+        } else {
+            return _mm512_mask_max_epi64(_mm512_min_epi64(a, b), upper_lanes<X>(), a, b);
+        }
+    }
+    template <int X>
+    static constexpr __mmask8 upper_lanes() noexcept {
+        return X >= 4 ? 0xF0 : X >= 2 ? 0xCC : 0xAA;
     }
     // x[r] lane l becomes x[l] lane r, by swapping across one bit at a time.
     static ZALMOR_SORT_INLINE void transpose(R* x) noexcept {
@@ -288,6 +302,12 @@ struct Lanes {
     template <int X>
     static ZALMOR_SORT_INLINE R upper(R a, R b) noexcept {
         return _mm256_blend_epi32(a, b, X >= 2 ? 0xF0 : 0xCC);
+    }
+    template <int X>
+    static ZALMOR_SORT_INLINE R minmax_upper(R a, R b) noexcept {
+        R lo, hi;
+        minmax(a, b, lo, hi);
+        return upper<X>(lo, hi);
     }
     static ZALMOR_SORT_INLINE void transpose(R* x) noexcept {
         for (int r = 0; r < 4; r += 2) {

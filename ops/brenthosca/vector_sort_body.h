@@ -6,7 +6,8 @@
 // V gives R (a register of N lanes of T), Mask (one bit per lane), kLast (no
 // element is greater), next_up(x) (the least value above x < kLast), and:
 // load, store, load_padded(p, count) (lanes from count on hold kLast),
-// store_first(p, v, count), set1, minmax(a, b, lo, hi), special(v) (for
+// store_first(p, v, count), set1, minmax(a, b, lo, hi), minmax_upper<X>(a, b)
+// (upper<X> of the minima and maxima), special(v) (for
 // doubles: the mask of lanes that hold NaN or -0.0),
 // less(a, b) (the mask of lanes where a < b), pack(v, mask) (the lanes of the
 // mask first, in order, then the others), swap_lanes<X>(v) (lane l takes lane
@@ -36,10 +37,7 @@ ZALMOR_SORT_INLINE void network_layer(R* x) noexcept {
     } else if constexpr (across == 0) {
 #pragma GCC unroll 16
         for (int r = 0; r < K; ++r) {
-            const R y = V::template swap_lanes<lanes>(x[r]);
-            R lo, hi;
-            V::minmax(x[r], y, lo, hi);
-            x[r] = V::template upper<lanes>(lo, hi);
+            x[r] = V::template minmax_upper<lanes>(x[r], V::template swap_lanes<lanes>(x[r]));
         }
     } else {  // the first layer of a stage wider than K: registers r and K-1-r
 #pragma GCC unroll 16
