@@ -174,6 +174,14 @@ struct Lanes {
             return _mm512_mask_max_epi64(_mm512_min_epi64(a, b), upper_lanes<X>(), a, b);
         }
     }
+    // swap_lanes<X>(upper<X>(b, a)) in one permutation of both.
+    template <int X>
+    static ZALMOR_SORT_INLINE R swapped_lower(R a, R b) noexcept {
+        constexpr int top = X >= 4 ? 4 : X >= 2 ? 2 : 1;
+        constexpr auto from = [](int l) { return (l ^ X) | ((l ^ X) & top ? 8 : 0); };
+        return _mm512_permutex2var_epi64(
+            b, _mm512_setr_epi64(from(0), from(1), from(2), from(3), from(4), from(5), from(6), from(7)), a);
+    }
     template <int X>
     static constexpr __mmask8 upper_lanes() noexcept {
         return X >= 4 ? 0xF0 : X >= 2 ? 0xCC : 0xAA;
@@ -302,6 +310,10 @@ struct Lanes {
     template <int X>
     static ZALMOR_SORT_INLINE R upper(R a, R b) noexcept {
         return _mm256_blend_epi32(a, b, X >= 2 ? 0xF0 : 0xCC);
+    }
+    template <int X>
+    static ZALMOR_SORT_INLINE R swapped_lower(R a, R b) noexcept {
+        return swap_lanes<X>(upper<X>(b, a));
     }
     template <int X>
     static ZALMOR_SORT_INLINE R minmax_upper(R a, R b) noexcept {

@@ -7,7 +7,8 @@
 // element is greater), next_up(x) (the least value above x < kLast), and:
 // load, store, load_padded(p, count) (lanes from count on hold kLast),
 // store_first(p, v, count), set1, minmax(a, b, lo, hi), minmax_upper<X>(a, b)
-// (upper<X> of the minima and maxima), special(v) (for
+// (upper<X> of the minima and maxima), swapped_lower<X>(a, b) (swap_lanes<X> of
+// upper<X>(b, a)), special(v) (for
 // doubles: the mask of lanes that hold NaN or -0.0),
 // less(a, b) (the mask of lanes where a < b), pack(v, mask) (the lanes of the
 // mask first, in order, then the others), swap_lanes<X>(v) (lane l takes lane
@@ -46,7 +47,7 @@ ZALMOR_SORT_INLINE void network_layer(R* x) noexcept {
             R lo, hi;
             V::minmax(x[r], y, lo, hi);
             x[r] = V::template upper<lanes>(lo, hi);
-            x[K - 1 - r] = V::template swap_lanes<lanes>(V::template upper<lanes>(hi, lo));
+            x[K - 1 - r] = V::template swapped_lower<lanes>(lo, hi);
         }
     }
 }
