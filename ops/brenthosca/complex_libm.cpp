@@ -197,8 +197,7 @@ ZALMOR_FOR_AVX2 void cabs_avx2(const char* zs, std::ptrdiff_t n, std::ptrdiff_t 
     std::ptrdiff_t i = 0;
     if (stride == 16) {
         const __m256d no_sign = _mm256_castsi256_pd(_mm256_set1_epi64x(INT64_MAX));
-        const __m256d large = _mm256_set1_pd(kLarge), tiny = _mm256_set1_pd(kTiny), eps = _mm256_set1_pd(kEps);
-        const __m256d two = _mm256_set1_pd(2.0), four = _mm256_set1_pd(4.0);
+        const __m256d large = _mm256_set1_pd(kLarge), tiny = _mm256_set1_pd(kTiny);
         for (; i + 4 <= n; i += 4) {
             // Parts of values 0, 2, 1, 3 (the unpacks work within halves).
             const auto* pair = reinterpret_cast<const double*>(zs + 16 * i);
@@ -212,19 +211,8 @@ ZALMOR_FOR_AVX2 void cabs_avx2(const char* zs, std::ptrdiff_t n, std::ptrdiff_t 
                 cabs_lanes_into(zs + 16 * i, 4, 16, out + i);
                 continue;
             }
-            const __m256d ax = _mm256_max_pd(x, y), ay = _mm256_min_pd(x, y);
-            const __m256d h = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(ax, ax), _mm256_mul_pd(ay, ay)));
-            const __m256d ay2 = _mm256_mul_pd(two, ay);
-            const __m256d near = _mm256_cmp_pd(h, ay2, _CMP_LE_OQ);
-            const __m256d da = _mm256_sub_pd(h, ay), db = _mm256_sub_pd(h, ax);
-            const __m256d t1 = _mm256_blendv_pd(_mm256_mul_pd(_mm256_mul_pd(two, db), _mm256_sub_pd(ax, ay2)),
-                                                _mm256_mul_pd(ax, _mm256_sub_pd(_mm256_mul_pd(two, da), ax)), near);
-            const __m256d t2 = _mm256_blendv_pd(
-                _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(_mm256_mul_pd(four, db), ay), ay), _mm256_mul_pd(db, db)),
-                _mm256_mul_pd(_mm256_sub_pd(da, _mm256_mul_pd(two, _mm256_sub_pd(ax, ay))), da), near);
-            const __m256d root = _mm256_sub_pd(h, _mm256_div_pd(_mm256_add_pd(t1, t2), _mm256_mul_pd(two, h)));
-            const __m256d negligible = _mm256_cmp_pd(ay, _mm256_mul_pd(ax, eps), _CMP_LE_OQ);
-            const __m256d moduli = _mm256_blendv_pd(root, _mm256_add_pd(ax, ay), negligible);
+            const V ax = _mm256_max_pd(x, y), ay = _mm256_min_pd(x, y);
+            const __m256d moduli = ay <= ax * kEps ? ax + ay : corrected_root(ax, ay);
             _mm256_storeu_pd(out + i, _mm256_permute4x64_pd(moduli, 0xd8));  // back to 0, 1, 2, 3
         }
     }
